@@ -1,0 +1,20 @@
+#pragma once
+#include <windows.h>
+#include <msi.h>
+
+// The twelve custom actions the installation package calls (exported undecorated by MsiCA.def).
+extern "C"
+{
+    UINT __stdcall vrxCA_StartSentrel(MSIHANDLE install);
+    UINT __stdcall vrxCA_StopSentrel(MSIHANDLE install);
+    UINT __stdcall vrxCA_FinalConfig(MSIHANDLE install);
+    UINT __stdcall vrxCA_RegDriver(MSIHANDLE install);
+    UINT __stdcall vrxCA_UnregDriver(MSIHANDLE install);
+    UINT __stdcall moraCA_RestartMicrosoftIpmi(MSIHANDLE install);
+    UINT __stdcall moraCA_Halb2DriverInstall(MSIHANDLE install);
+    UINT __stdcall moraCA_Halb2DriverRemove(MSIHANDLE install);
+    UINT __stdcall moraCA_EMDataBackup(MSIHANDLE install);
+    UINT __stdcall moraCA_EMDataRestore(MSIHANDLE install);
+    UINT __stdcall moraCA_EMDataConvert(MSIHANDLE install);
+    UINT __stdcall moraCA_EMDataCleanup(MSIHANDLE install);
+}

@@ -1,0 +1,121 @@
+#pragma once
+#include "trace/CRingFile.h"
+#include "trace/CTraceFile.h"
+#include <windows.h>
+#include <psapi.h>
+
+using CTraceMemoryInfo = BOOL(WINAPI*)(HANDLE process, PPROCESS_MEMORY_COUNTERS counters, DWORD size);
+
+// The library's diagnostic trace: one formatted line at a level (1 errors .. 6 per-item
+// detail) sent to the sinks that the registry configures below HKLM\SOFTWARE\Debug and
+// HKLM\SOFTWARE\Debug\<application name>: a text file (ordinary or memory-mapped ring),
+// the process console and the debugger.
+class CTrace
+{
+  public:
+    explicit CTrace(const wchar_t* applicationName = L"MsiCA");
+    ~CTrace();
+    CTrace(const CTrace&) = delete;
+    CTrace& operator=(const CTrace&) = delete;
+
+    void ReadConfig();
+    bool ConfigureFileSink(DWORD level, const wchar_t* path, bool memoryMapped, ULONGLONG limit);
+
+    // Callers test this first, so that a disabled trace formats nothing.
+    bool IsActive() const
+    {
+        return m_active;
+    }
+    // Writes one printf-style line (Windows CRT format rules). Keeps the caller's last error.
+    void Print(unsigned level, const wchar_t* format, ...);
+
+    const wchar_t* FilePath() const
+    {
+        return m_filePath;
+    }
+    ULONGLONG FileSizeLimit() const
+    {
+        return m_fileSizeLimit;
+    }
+    DWORD FileLevel() const
+    {
+        return m_fileLevel;
+    }
+    bool IsMemoryMapped() const
+    {
+        return m_memoryMapped;
+    }
+    DWORD ConsoleLevel() const
+    {
+        return m_consoleLevel;
+    }
+    DWORD DebuggerLevel() const
+    {
+        return m_debuggerLevel;
+    }
+    bool IsTraceEnabled() const
+    {
+        return m_traceEnabled;
+    }
+    DWORD DynamicUpdate() const
+    {
+        return m_dynamicUpdate;
+    }
+
+    static constexpr ULONGLONG kDefaultFileSizeLimit = 50ull * 1024 * 1024;
+    static constexpr size_t kLineBufferSize = 512;
+
+  private:
+    struct Line
+    {
+        wchar_t* text;
+        size_t size;
+        size_t length;
+    };
+
+    void PrintLine(unsigned level, const wchar_t* format, va_list args, wchar_t* stackBuffer,
+                   wchar_t*& heapBuffer);
+    void AppendPrefixes(Line& line);
+    void Dispatch(unsigned level, const wchar_t* text);
+    void WriteExceptionNotice(const wchar_t* format);
+    void WriteToFile(const wchar_t* text);
+    bool WriteToConsole(const wchar_t* text);
+    static bool WriteToDebugger(const wchar_t* text);
+    void CheckDynamicUpdate();
+
+    wchar_t m_filePath[MAX_PATH] = {};
+    ULONGLONG m_fileSizeLimit = kDefaultFileSizeLimit;
+    CTraceFile m_file;
+    DWORD m_fileLevel = 0;
+    bool m_memoryMapped = false;
+    CRingFile m_ring;
+    DWORD m_consoleLevel = 0;
+    HANDLE m_console = INVALID_HANDLE_VALUE;
+    DWORD m_debuggerLevel = 0;
+    HMODULE m_psapi = nullptr;
+    CTraceMemoryInfo m_getProcessMemoryInfo = nullptr;
+    wchar_t m_applicationName[48] = {};
+    bool m_timeStampOn = false;
+    bool m_dateStampOn = false;
+    bool m_threadIdOn = false;
+    bool m_cpuIdOn = false;
+    bool m_applicationNameOn = false;
+    bool m_memoryUsageOn = false;
+    bool m_handleCountOn = false;
+    bool m_traceEnabled = false;
+    DWORD m_dynamicUpdate = 0;
+    ULONGLONG m_lastRead = 0;
+    bool m_active = false;
+};
+
+// The one trace object of the library.
+extern CTrace g_Trace;
+
+// Every trace call goes through this: with the trace off it costs one test and leaves the
+// arguments unevaluated.
+#define TRACE(level, ...)                                                                              \
+    do                                                                                                 \
+    {                                                                                                  \
+        if (g_Trace.IsActive())                                                                        \
+            g_Trace.Print((level), __VA_ARGS__);                                                       \
+    } while (0)

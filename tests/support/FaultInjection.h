@@ -1,0 +1,115 @@
+#pragma once
+#include <windows.h>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The module whose imports the tests replace: the library's code as msica_testable.dll.
+HMODULE TestedModule();
+
+// Replaces one entry of a module's import address table with a fake while it lives, so
+// that only the code under test sees the fake: the test's own calls reach Windows.
+class CImportPatch
+{
+  public:
+    CImportPatch(HMODULE module, const char* dll, const char* function, void* fake);
+    ~CImportPatch();
+    CImportPatch(const CImportPatch&) = delete;
+    CImportPatch& operator=(const CImportPatch&) = delete;
+
+    bool Applied() const
+    {
+        return m_slot != nullptr;
+    }
+    void* Original() const
+    {
+        return m_original;
+    }
+
+  private:
+    void** m_slot = nullptr;
+    void* m_original = nullptr;
+};
+
+// A set of fakes for the code under test. A fake also answers the module's
+// GetProcAddress lookups of the same name, since the library finds some functions
+// (GetTickCount64, GetSystemFirmwareTable, ...) at run time. Fails the running test when
+// the module does not import a function it is asked to replace. One at a time.
+class CFaultInjector
+{
+  public:
+    explicit CFaultInjector(HMODULE module = TestedModule());
+    ~CFaultInjector();
+    CFaultInjector(const CFaultInjector&) = delete;
+    CFaultInjector& operator=(const CFaultInjector&) = delete;
+
+    template <class Function>
+    Function* Replace(const char* dll, const char* function, Function* fake)
+    {
+        return reinterpret_cast<Function*>(ReplaceImport(dll, function, reinterpret_cast<void*>(fake), true));
+    }
+    // The same, for a function the module may also use only through GetProcAddress.
+    template <class Function>
+    Function* ReplaceIfImported(const char* dll, const char* function, Function* fake)
+    {
+        return reinterpret_cast<Function*>(ReplaceImport(dll, function, reinterpret_cast<void*>(fake), false));
+    }
+    // Answers GetProcAddress(…, name) with fake without patching an import.
+    template <class Function>
+    void ReplaceLookup(const char* name, Function* fake)
+    {
+        ReplaceLookupOnly(name, reinterpret_cast<void*>(fake));
+    }
+    // The real function behind a replaced import (for fakes that pass calls on).
+    static void* Original(const char* function);
+
+  private:
+    void* ReplaceImport(const char* dll, const char* function, void* fake, bool required);
+    void ReplaceLookupOnly(const char* name, void* fake);
+
+    HMODULE m_module;
+    std::vector<std::unique_ptr<CImportPatch>> m_patches;
+};
+
+// Sleep, GetTickCount and GetTickCount64 of the code under test on a virtual clock: a
+// sleep costs nothing, advances the clock and is recorded.
+class CVirtualClock
+{
+  public:
+    explicit CVirtualClock(CFaultInjector& injector, ULONGLONG startMs = 10'000'000);
+    ~CVirtualClock();
+    CVirtualClock(const CVirtualClock&) = delete;
+    CVirtualClock& operator=(const CVirtualClock&) = delete;
+
+    const std::vector<DWORD>& Sleeps() const
+    {
+        return m_sleeps;
+    }
+    ULONGLONG Now() const
+    {
+        return m_now;
+    }
+    void Advance(ULONGLONG ms)
+    {
+        m_now += ms;
+    }
+    void Set(ULONGLONG ms)
+    {
+        m_now = ms;
+    }
+    // Called with every sleep before it is counted (for fakes that change state meanwhile).
+    void OnSleep(void (*callback)(DWORD ms))
+    {
+        m_onSleep = callback;
+    }
+
+  private:
+    static void WINAPI FakeSleep(DWORD ms);
+    static DWORD WINAPI FakeGetTickCount();
+    static ULONGLONG WINAPI FakeGetTickCount64();
+
+    ULONGLONG m_now;
+    std::vector<DWORD> m_sleeps;
+    void (*m_onSleep)(DWORD) = nullptr;
+};
