@@ -46,8 +46,9 @@ void CRingFile::Open(const wchar_t* path, ULONGLONG sizeLimit)
     m_startOffset = 0;
     // The mapping extends a shorter file to the limit; it fails for a limit of 0 on an
     // empty file or one beyond the address space, and the ring then stays without view.
-    m_mapping.Reset(CreateFileMappingW(m_file.Get(), nullptr, PAGE_READWRITE, static_cast<DWORD>(sizeLimit >> 32),
-                                       static_cast<DWORD>(sizeLimit), nullptr));
+    m_mapping.Reset(CreateFileMappingW(m_file.Get(), nullptr, PAGE_READWRITE,
+                                       static_cast<DWORD>(sizeLimit >> 32), static_cast<DWORD>(sizeLimit),
+                                       nullptr));
     if (m_mapping)
     {
         m_view.Reset(MapViewOfFile(m_mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));

@@ -102,7 +102,8 @@ const BYTE* CRegistryKey::QueryValue(const wchar_t* name)
     DWORD size = 0;
     if (m_key)
     {
-        m_status = RunGuarded([&] { return RegQueryValueExW(m_key, name, nullptr, nullptr, nullptr, &size); });
+        m_status =
+            RunGuarded([&] { return RegQueryValueExW(m_key, name, nullptr, nullptr, nullptr, &size); });
         if (m_status != ERROR_SUCCESS)
         {
             size = 0;
@@ -168,9 +169,8 @@ LONG CRegistryKey::QueryDword(DWORD& out, const wchar_t* name)
     }
     DWORD type = 0;
     DWORD size = sizeof(DWORD);
-    m_status = RunGuarded([&] {
-        return RegQueryValueExW(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(&out), &size);
-    });
+    m_status = RunGuarded(
+        [&] { return RegQueryValueExW(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(&out), &size); });
     m_dataType = type;
     m_dataSize = size;
     return m_status;
