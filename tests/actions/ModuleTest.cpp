@@ -26,10 +26,7 @@ const IMAGE_DATA_DIRECTORY& Directory(HMODULE module, int entry)
 
 struct LoadedModule
 {
-    explicit LoadedModule(const std::wstring& path)
-        : module(LoadLibraryExW(path.c_str(), nullptr, 0))
-    {
-    }
+    explicit LoadedModule(const std::wstring& path) : module(LoadLibraryExW(path.c_str(), nullptr, 0)) {}
     ~LoadedModule()
     {
         if (module)
@@ -42,7 +39,8 @@ struct LoadedModule
 
 std::string Lower(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](char c) { return static_cast<char>(tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return static_cast<char>(tolower(c)); });
     return text;
 }
 } // namespace
@@ -52,7 +50,8 @@ TEST(Module, ExportsExactlyTheTwelveActionsUndecorated)
     LoadedModule dll(BinPath(L"MsiCA.dll"));
     ASSERT_TRUE(dll.module);
     const IMAGE_DATA_DIRECTORY& directory = Directory(dll.module, IMAGE_DIRECTORY_ENTRY_EXPORT);
-    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(Rva(dll.module, directory.VirtualAddress));
+    const auto* exports =
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(Rva(dll.module, directory.VirtualAddress));
     const auto* names = reinterpret_cast<const DWORD*>(Rva(dll.module, exports->AddressOfNames));
     std::set<std::string> found;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i)
@@ -60,10 +59,10 @@ TEST(Module, ExportsExactlyTheTwelveActionsUndecorated)
         found.insert(reinterpret_cast<const char*>(Rva(dll.module, names[i])));
     }
     const std::set<std::string> expected = {
-        "vrxCA_StartSentrel",      "vrxCA_StopSentrel",        "vrxCA_FinalConfig",
-        "vrxCA_RegDriver",         "vrxCA_UnregDriver",        "moraCA_RestartMicrosoftIpmi",
+        "vrxCA_StartSentrel",        "vrxCA_StopSentrel",        "vrxCA_FinalConfig",
+        "vrxCA_RegDriver",           "vrxCA_UnregDriver",        "moraCA_RestartMicrosoftIpmi",
         "moraCA_Halb2DriverInstall", "moraCA_Halb2DriverRemove", "moraCA_EMDataBackup",
-        "moraCA_EMDataRestore",    "moraCA_EMDataConvert",     "moraCA_EMDataCleanup"};
+        "moraCA_EMDataRestore",      "moraCA_EMDataConvert",     "moraCA_EMDataCleanup"};
     EXPECT_EQ(expected, found);
     EXPECT_EQ(12u, exports->NumberOfFunctions);
 }
@@ -72,7 +71,7 @@ TEST(Module, ImportsOnlyDllsThatEveryWindowsHas)
 {
     LoadedModule dll(BinPath(L"MsiCA.dll"));
     ASSERT_TRUE(dll.module);
-    const std::set<std::string> allowed = {"kernel32.dll", "advapi32.dll", "user32.dll", "setupapi.dll",
+    const std::set<std::string> allowed = {"kernel32.dll", "advapi32.dll", "user32.dll",  "setupapi.dll",
                                            "cfgmgr32.dll", "rpcrt4.dll",   "version.dll", "msi.dll",
                                            "msvcrt.dll",   "ntdll.dll"};
     const IMAGE_DATA_DIRECTORY& directory = Directory(dll.module, IMAGE_DIRECTORY_ENTRY_IMPORT);
@@ -110,8 +109,9 @@ TEST(Module, CarriesItsVersionRecordAndManifest)
     const char* manifest = static_cast<const char*>(LockResource(LoadResource(dll.module, resource)));
     const std::string xml(manifest, SizeofResource(dll.module, resource));
     EXPECT_NE(std::string::npos, xml.find("level=\"asInvoker\""));
-    for (const char* os : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
-                           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+    for (const char* os :
+         {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
     {
         EXPECT_NE(std::string::npos, xml.find(os)) << os;
     }
@@ -135,9 +135,9 @@ TEST(Module, LoadAndUnloadWriteExactlyTheTwoDllMainLines)
 TEST(Module, EveryExportReturnsZeroWithTheTraceOff)
 {
     DeleteKeyTree(L"SOFTWARE\\Debug");
-    for (const wchar_t* action :
-         {L"vrxCA_StartSentrel", L"vrxCA_StopSentrel", L"vrxCA_FinalConfig", L"moraCA_EMDataBackup",
-          L"moraCA_EMDataRestore", L"moraCA_EMDataConvert", L"moraCA_EMDataCleanup", L"moraCA_Halb2DriverRemove"})
+    for (const wchar_t* action : {L"vrxCA_StartSentrel", L"vrxCA_StopSentrel", L"vrxCA_FinalConfig",
+                                  L"moraCA_EMDataBackup", L"moraCA_EMDataRestore", L"moraCA_EMDataConvert",
+                                  L"moraCA_EMDataCleanup", L"moraCA_Halb2DriverRemove"})
     {
         EXPECT_EQ(0u, RunProcess(L"\"" + BinPath(L"ca_host.exe") + L"\" " + action)) << Narrow(action);
     }

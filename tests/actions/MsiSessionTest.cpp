@@ -14,10 +14,7 @@ const wchar_t kTag[] = L"MsiCA               : ";
 class MsiSession : public testing::Test
 {
   protected:
-    MsiSession()
-    {
-        application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", dir / L"session.log");
-    }
+    MsiSession() { application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", dir / L"session.log"); }
 
     // Installs and removes the sample package with the given extra properties; returns the
     // trace lines (tags removed) that the action whose entry line is entry wrote.
@@ -106,8 +103,8 @@ TEST_F(MsiSession, AnAbsentRunModeGivesZeroWithAnEmptyValue)
 TEST_F(MsiSession, ARunModeTooLongForItsBufferIsNotSet)
 {
     const std::wstring tooLong(300, L'M');
-    const std::vector<std::wstring> warning = {L"WARNING! MSI Property \"RUNMODE\" NOT set!", L"Run mode set to 0",
-                                               L"Setup run mode: 0"};
+    const std::vector<std::wstring> warning = {L"WARNING! MSI Property \"RUNMODE\" NOT set!",
+                                               L"Run mode set to 0", L"Setup run mode: 0"};
     EXPECT_EQ(warning, RunAction(L"RUNMODE=" + tooLong, L"moraCA_EMDataBackup"));
     // The deferred action's CustomActionData is too long as well: its buffer stays empty.
     const std::vector<std::wstring> emptied = {

@@ -2,6 +2,7 @@
 #include "support/TestFiles.h"
 #include "trace/CTrace.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 
 namespace
 {
@@ -117,4 +118,106 @@ TEST(RingFile, AReconfiguredTraceReleasesItsRing)
     trace.Print(1, L"\nafter");
     trace.ConfigureFileSink(0, L"", false, CTrace::kDefaultFileSizeLimit);
     EXPECT_EQ(L"\r\nbefore\r\nafter", ReadUtf16File(dir / L"ring.log"));
+}
+
+namespace
+{
+// The ring as the plain piece-by-piece rule places it, to hold the writer's single-pass
+// copy against.
+struct RingModel
+{
+    RingModel(ULONGLONG ringLimit, const std::vector<BYTE>& existing) : limit(ringLimit), view(ringLimit, 0)
+    {
+        std::copy(existing.begin(), existing.end(), view.begin());
+        write = existing.size();
+        if (existing.empty() && limit >= 2)
+        {
+            view[0] = 0xFF;
+            view[1] = 0xFE;
+            write = start = 2;
+        }
+    }
+    void Place(const BYTE* bytes, ULONGLONG count, bool advance)
+    {
+        if (write + count > limit)
+        {
+            wrap = write;
+            write = start;
+        }
+        const ULONGLONG room = limit > write ? limit - write : 0;
+        count = count > room ? room & ~1ull : count;
+        std::copy(bytes, bytes + count, view.begin() + static_cast<long>(write));
+        write += advance ? count : 0;
+    }
+    void Line(const std::wstring& text)
+    {
+        size_t runStart = 0;
+        for (size_t i = 0; i <= text.size(); ++i)
+        {
+            if (i < text.size() && text[i] != L'\n')
+            {
+                continue;
+            }
+            if (i > runStart)
+            {
+                Place(reinterpret_cast<const BYTE*>(text.data() + runStart), (i - runStart) * 2, true);
+            }
+            if (i < text.size())
+            {
+                Place(reinterpret_cast<const BYTE*>(L"\r\n"), 4, true);
+            }
+            runStart = i + 1;
+        }
+        if (wrap)
+        {
+            Place(reinterpret_cast<const BYTE*>(L"\r\n[EOF]\r\n"), 18, false);
+        }
+    }
+    std::vector<BYTE> File() const
+    {
+        return std::vector<BYTE>(view.begin(), view.begin() + static_cast<long>(wrap ? wrap : write));
+    }
+    ULONGLONG limit, write = 0, start = 0, wrap = 0;
+    std::vector<BYTE> view;
+};
+} // namespace
+
+TEST(RingFile, PlacesEveryPieceAsThePlainRuleDoes)
+{
+    const struct
+    {
+        DWORD limit;
+        size_t existingBytes;
+    } rings[] = {{1001, 0}, {4096, 0}, {4097, 333}, {512, 7}, {64, 0}};
+    unsigned seed = 12345;
+    auto next = [&seed](unsigned range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % range;
+    };
+    for (const auto& ring : rings)
+    {
+        CTestDir dir;
+        std::vector<BYTE> existing(ring.existingBytes, 'E');
+        if (!existing.empty())
+        {
+            WriteFileBytes(dir / L"ring.log", existing);
+        }
+        RingTrace config(dir, 0x80000000u | ring.limit);
+        RingModel model(ring.limit, existing);
+        {
+            CTrace trace;
+            for (int line = 0; line < 200; ++line)
+            {
+                std::wstring text;
+                const unsigned length = next(300);
+                for (unsigned i = 0; i < length; ++i)
+                {
+                    text += next(12) == 0 ? L'\n' : static_cast<wchar_t>(L'a' + next(26));
+                }
+                trace.Print(1, L"%s", text.c_str());
+                model.Line(text);
+            }
+        }
+        EXPECT_EQ(model.File(), ReadFileBytes(dir / L"ring.log")) << "ring of " << ring.limit << " bytes";
+    }
 }
