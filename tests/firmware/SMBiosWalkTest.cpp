@@ -1,5 +1,6 @@
 #include "SMBiosProbe.h"
 #include "firmware/HexDump.h"
+#include "support/TestFiles.h"
 #include "support/TraceCapture.h"
 #include <gtest/gtest.h>
 
@@ -149,4 +150,45 @@ TEST(HexDump, LinesOfSixteenWithPaddingAndOffsetsOnlyForLongerRanges)
               HexDump(bytes, 18, true));
     EXPECT_EQ(firstLine + L"\n5A FA " + std::wstring(14 * 3, L' ') + L"  Z\u00FA" + std::wstring(14, L' '),
               HexDump(bytes, 18, false));
+}
+
+// Inputs the fuzz driver (bench/firmware) found ending closest to the table end; walked
+// with the trace fully on, so that the dumps and strings read them too.
+TEST(SMBiosWalk, FuzzNearMissesEndInsideTheTable)
+{
+    struct Case
+    {
+        std::vector<BYTE> table;
+        char result; // 'k' indexed, or the fatal error
+        size_t structures;
+        const wchar_t* details;
+    };
+    const Case cases[] = {
+        {{0x29}, 'A', 0, L"struct[0], type=0x29, handle=0"},
+        {{0x12, 0x17}, 'A', 0, L"struct[0], type=0x12, handle=0"},
+        {{0xDE, 0x05, 0x00, 0x00},
+         'B',
+         1,
+         L"struct[0], last type=0xDE, last handle=0\n   struct Offset 0x0000"},
+        {{0xDA, 0x04, 0x00, 0xDA}, 'C', 1, L"struct[0], type=0xDA, handle=55808"},
+        {{0xDA, 0x01, 0x00, 0xDA}, 'C', 1, L"struct[0], type=0xDA, handle=55808"},
+        {{0x00, 0x06, 0x00, 0x00, 0x01, 0x02, 0x00}, 'C', 1, L"struct[0], type=0x00, handle=0"},
+        {{0x00, 0x01, 0x00, 0x00, 0x01, 0x02, 0x00, 0xF0, 0x03, 0x3F},
+         'C',
+         2,
+         L"struct[1], type=0x01, handle=61440\n   struct Offset 0x0004"},
+        {{0x00, 0x02, 0x00, 0x00}, 'k', 1, nullptr},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << "table of " << c.table.size() << " bytes, " << c.result);
+        CTraceCapture trace(6);
+        const WalkOutcome outcome = WalkAtPageEnd(c.table);
+        EXPECT_EQ(c.result == 'k', outcome.indexed);
+        EXPECT_EQ(c.structures, outcome.structures);
+        if (c.details)
+        {
+            EXPECT_NE(std::wstring::npos, outcome.error.find(c.details)) << Narrow(outcome.error);
+        }
+    }
 }
