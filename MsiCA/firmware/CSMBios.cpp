@@ -460,6 +460,7 @@ void CSMBios::setSmbiosRevisionFromHeader(const BYTE* header, size_t size)
             continue;
         }
         const size_t needed = (rule.majorOffset > rule.minorOffset ? rule.majorOffset : rule.minorOffset) + 1;
+        // A header too short for its version bytes leaves the revision unknown (0.0).
         if (size < needed)
         {
             TRACE(1, SMB_REVISION_TAG L"Error # SMBios header \"%hs\" too short for its version (%d bytes)!",
@@ -478,7 +479,9 @@ bool CSMBios::BuildStructureList()
     return BuildStructureList(m_table.data(), m_table.size());
 }
 
-// Every position is compared with the table end before a byte there is read.
+// Every position is compared with the table end before a byte there is read: a header
+// cut off by the end is fatal error A, a formatted area cut off is B, a string set without
+// its double zero is C. The dump of a cut-off formatted area stops at the end.
 bool CSMBios::BuildStructureList(const BYTE* table, size_t size)
 {
     m_structuresByType.clear();
