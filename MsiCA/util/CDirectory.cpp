@@ -191,7 +191,8 @@ bool CreateDir(const wchar_t* path)
 
 bool CopyDir(const wchar_t* source, const wchar_t* destination)
 {
-    if (!source || !destination)
+    // An empty source would list the root of the current drive.
+    if (!source || !*source || !destination)
     {
         return false;
     }

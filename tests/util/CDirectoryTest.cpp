@@ -189,6 +189,7 @@ TEST(CDirectory, CopyDirReproducesANestedTreeAndOverwrites)
     EXPECT_TRUE(CopyDir((dir / L"missing").c_str(), nowhere.c_str()));
     EXPECT_FALSE(FileExists(nowhere)) << "a missing source creates nothing";
     EXPECT_FALSE(CopyDir(nullptr, nowhere.c_str()));
+    EXPECT_FALSE(CopyDir(L"", nowhere.c_str()));
 }
 
 TEST(CDirectory, CopyDirTracesEachFailureAndGoesOn)
