@@ -1,7 +1,6 @@
 #include "support/FaultInjection.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"
-#include "util/CFile.h"
 #include "util/TextFileConversion.h"
 #include <gtest/gtest.h>
 
@@ -214,55 +213,4 @@ TEST(TextFileConversion, RemoveFileAndCopyFileNoOverwrite)
     EXPECT_FALSE(RemoveFile(file.c_str(), true));
     EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
     EXPECT_FALSE(RemoveFile(nullptr, true));
-}
-
-namespace
-{
-struct CreateCall
-{
-    DWORD access, share, creation, attributes;
-    BOOL inherit;
-};
-CreateCall g_lastCreate;
-
-HANDLE WINAPI RecordingCreateFileW(LPCWSTR, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                   DWORD creation, DWORD attributes, HANDLE)
-{
-    g_lastCreate = {access, share, creation, attributes, security ? security->bInheritHandle : FALSE};
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-}
-} // namespace
-
-TEST(CFile, OpenFlagsMapOntoCreateFile)
-{
-    CFaultInjector injector;
-    injector.Replace("kernel32.dll", "CreateFileW", &RecordingCreateFileW);
-    const struct
-    {
-        DWORD flags;
-        CreateCall expected;
-    } cases[] = {
-        {0x8040,
-         {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, TRUE}},
-        {0x9031, {GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, TRUE}},
-        {0x3022, {GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, TRUE}},
-        {0x0093, {0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, FALSE}},
-        {0xF0000,
-         {GENERIC_READ, 0, OPEN_EXISTING,
-          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_RANDOM_ACCESS |
-              FILE_FLAG_SEQUENTIAL_SCAN,
-          TRUE}},
-    };
-    for (const auto& c : cases)
-    {
-        CFile file;
-        EXPECT_FALSE(file.Open(L"x", c.flags));
-        EXPECT_FALSE(file.IsOpen());
-        EXPECT_EQ(c.expected.access, g_lastCreate.access) << std::hex << c.flags;
-        EXPECT_EQ(c.expected.share, g_lastCreate.share) << std::hex << c.flags;
-        EXPECT_EQ(c.expected.creation, g_lastCreate.creation) << std::hex << c.flags;
-        EXPECT_EQ(c.expected.attributes, g_lastCreate.attributes) << std::hex << c.flags;
-        EXPECT_EQ(c.expected.inherit, g_lastCreate.inherit) << std::hex << c.flags;
-    }
 }
