@@ -127,10 +127,9 @@ bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar
     TRACE(4, DIR_TAG L"Destination path: \"%s\"", destinationEntry.c_str());
     if (IsDirectory(entry))
     {
+        // The caller's own line reports a sub-directory that cannot be created.
         if (!CreateDirectoryW(destinationEntry.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         {
-            TRACE(1, DIR_TAG L"ERROR 0x%X! Failed to create directory \"%s\"", GetLastError(),
-                  destinationEntry.c_str());
             return false;
         }
         return CopyDir(sourceEntry.c_str(), destinationEntry.c_str());
