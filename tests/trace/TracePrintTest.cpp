@@ -83,13 +83,6 @@ TEST_F(TracePrint, BufferTooSmallWhenLineFeedsAndPrefixesLeaveNoRoom)
     EXPECT_EQ(L"\n################ ERROR in TRACE - BUFFER TOO SMALL - FIXME! ################",
               sinks.console[0]);
     EXPECT_EQ(std::wstring(255, L'\n'), sinks.console[1]) << "255 line feeds as an argument still fit";
-
-    // The notice goes out at the level of the call.
-    registry.application.SetDword(L"ConDebugLevel", 2);
-    CTrace coarse;
-    sinks.console.clear();
-    coarse.Print(3, feeds.c_str());
-    EXPECT_TRUE(sinks.console.empty());
 }
 
 TEST_F(TracePrint, ABadPointerGivesTheExceptionNotice)
@@ -115,13 +108,4 @@ TEST_F(TracePrint, ABadPointerGivesTheExceptionNotice)
     // The trace goes on working afterwards.
     trace.Print(1, L"\nfine");
     EXPECT_EQ(L"\nfine", sinks.console.back());
-}
-
-TEST_F(TracePrint, AppNamePrefixPadsAndPlacesTheColon)
-{
-    registry.application.SetDword(L"AppNameOn", 1);
-    CTrace trace;
-    trace.Print(1, L"x");
-    ASSERT_EQ(1u, sinks.console.size());
-    EXPECT_EQ(L"MsiCA:         x", sinks.console[0]);
 }
