@@ -14,12 +14,6 @@ LONG WINAPI RealRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM ac
                                                                              result);
 }
 
-LONG WINAPI DenyTheSixtyFourBitView(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
-{
-    return (access & KEY_WOW64_64KEY) ? ERROR_ACCESS_DENIED
-                                      : RealRegOpenKeyExW(key, subKey, options, access, result);
-}
-
 LONG WINAPI DenyTheGlobalKey(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
 {
     return _wcsicmp(subKey, L"SOFTWARE\\Debug") == 0
@@ -45,9 +39,7 @@ TEST(TraceConfig, EachSinkFollowsItsLevel)
     EXPECT_TRUE(trace.IsActive());
     EXPECT_TRUE(trace.IsTraceEnabled()) << "an absent TraceEnabled means on";
     for (unsigned level : {1u, 2u, 3u, 0u})
-    {
         trace.Print(level, L"%slevel %u", kTag, level);
-    }
     const std::vector<std::wstring> console = {L"\nConfigTest          : level 1",
                                                L"\nConfigTest          : level 2",
                                                L"\nConfigTest          : level 0"};
@@ -118,15 +110,6 @@ TEST(TraceConfig, FileSettings)
     EXPECT_FALSE(CTrace().IsActive());
     registry.application.SetString(L"TraceFile", L"C:\\never.log").SetDword(L"FileDebugLevel", 0);
     EXPECT_STREQ(L"", CTrace().FilePath()) << "the path is not even read";
-}
-
-TEST(TraceConfig, AccessDeniedInTheSixtyFourBitViewRetriesPlain)
-{
-    CTraceSinks sinks;
-    sinks.injector.Replace("advapi32.dll", "RegOpenKeyExW", &DenyTheSixtyFourBitView);
-    TraceRegistry registry;
-    registry.application.SetDword(L"WinDebugLevel", 1);
-    EXPECT_EQ(1u, CTrace().DebuggerLevel());
 }
 
 TEST(TraceConfig, DynamicUpdateRereadsAfterItsInterval)
