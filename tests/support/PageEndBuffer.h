@@ -1,6 +1,6 @@
 #pragma once
 #include <windows.h>
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
 // Bytes placed so that they end exactly where committed memory ends: a PAGE_NOACCESS page
@@ -8,31 +8,16 @@
 class CPageEndBuffer
 {
   public:
+    // At least one page of room, rounded up to whole pages (4 KiB on every Windows for x64).
     explicit CPageEndBuffer(size_t capacity)
+        : m_committed(std::max<size_t>(1, (capacity + kPage - 1) / kPage) * kPage)
     {
-        SYSTEM_INFO system;
-        GetSystemInfo(&system);
-        const size_t page = system.dwPageSize;
-        m_committed = (capacity + page - 1) / page * page;
-        if (m_committed == 0)
-        {
-            m_committed = page;
-        }
         m_base = static_cast<BYTE*>(
-            VirtualAlloc(nullptr, m_committed + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+            VirtualAlloc(nullptr, m_committed + kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
         DWORD old = 0;
-        if (m_base)
-        {
-            VirtualProtect(m_base + m_committed, page, PAGE_NOACCESS, &old);
-        }
+        VirtualProtect(End(), kPage, PAGE_NOACCESS, &old);
     }
-    ~CPageEndBuffer()
-    {
-        if (m_base)
-        {
-            VirtualFree(m_base, 0, MEM_RELEASE);
-        }
-    }
+    ~CPageEndBuffer() { VirtualFree(m_base, 0, MEM_RELEASE); }
     CPageEndBuffer(const CPageEndBuffer&) = delete;
     CPageEndBuffer& operator=(const CPageEndBuffer&) = delete;
 
@@ -40,23 +25,16 @@ class CPageEndBuffer
     // (null when they do not fit).
     BYTE* Place(const void* bytes, size_t size)
     {
-        if (!m_base || size > m_committed)
-        {
-            return nullptr;
-        }
-        BYTE* start = End() - size;
-        if (size)
-        {
-            memcpy(start, bytes, size);
-        }
-        return start;
+        return m_base && size <= m_committed
+                   ? std::copy_n(static_cast<const BYTE*>(bytes), size, End() - size) - size
+                   : nullptr;
     }
     BYTE* Place(const std::vector<BYTE>& bytes) { return Place(bytes.data(), bytes.size()); }
     // The first byte that may not be read.
     BYTE* End() const { return m_base + m_committed; }
-    size_t Capacity() const { return m_committed; }
 
   private:
+    static constexpr size_t kPage = 4096;
+    size_t m_committed;
     BYTE* m_base = nullptr;
-    size_t m_committed = 0;
 };
