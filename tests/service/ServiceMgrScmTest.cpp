@@ -30,17 +30,12 @@ BOOL WINAPI CountingControlService(SC_HANDLE service, DWORD control, LPSERVICE_S
         service, control, status);
 }
 
-void LetRealTimePass(DWORD virtualMs)
-{
-    Sleep(virtualMs / 20);
-}
-
 // The virtual clock with real services behind it, and the start and control calls counted.
 struct RealScmFixture
 {
     RealScmFixture() : clock(injector)
     {
-        clock.OnSleep(&LetRealTimePass);
+        clock.OnSleep(&LetServicesRun);
         injector.Replace("advapi32.dll", "StartServiceW", &CountingStartServiceW);
         injector.Replace("advapi32.dll", "ControlService", &CountingControlService);
         g_startCalls = 0;

@@ -135,3 +135,8 @@ void RemoveService(const std::wstring& name)
         Sleep(20);
     }
 }
+
+void LetServicesRun(DWORD virtualMs)
+{
+    Sleep(virtualMs / 20);
+}

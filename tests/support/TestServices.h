@@ -29,6 +29,10 @@ DWORD ServiceState(const std::wstring& name);
 // Waits on the real clock until the service reaches state; false after timeoutMs.
 bool WaitForServiceState(const std::wstring& name, DWORD state, DWORD timeoutMs = 15000);
 bool ServiceExists(const std::wstring& name);
+// For CVirtualClock::OnSleep while the code under test waits for real services: each
+// virtual sleep lets a twentieth of its time pass for real, so that they get on meanwhile.
+void LetServicesRun(DWORD virtualMs);
+
 // Stops the service (or ends its process when it refuses), deletes it and waits until the
 // service control manager has forgotten it. Nothing happens when it does not exist.
 void RemoveService(const std::wstring& name);
