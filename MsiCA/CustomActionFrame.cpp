@@ -9,8 +9,8 @@ UINT RunCustomAction(const wchar_t* entryText, MSIHANDLE install, ActionBody bod
     const DWORD fault = Guarded([&] { result = body(install); });
     if (fault != 0)
     {
-        TRACE(1, MSICA_TAG L"## ERROR 0x%X! Exception in %s - action abandoned (result %u)!\n", fault, entryText,
-              resultOnFault);
+        TRACE(1, MSICA_TAG L"## ERROR 0x%X! Exception in %s - action abandoned (result %u)!\n", fault,
+              entryText, resultOnFault);
         return resultOnFault;
     }
     return result;

@@ -49,7 +49,8 @@ UINT __stdcall moraCA_RestartMicrosoftIpmi(MSIHANDLE install)
 
 UINT __stdcall moraCA_Halb2DriverInstall(MSIHANDLE install)
 {
-    return RunCustomAction(L"moraCA_Halb2DriverInstall", install, Halb2DriverInstall, ERROR_UNHANDLED_EXCEPTION);
+    return RunCustomAction(L"moraCA_Halb2DriverInstall", install, Halb2DriverInstall,
+                           ERROR_UNHANDLED_EXCEPTION);
 }
 
 UINT __stdcall moraCA_Halb2DriverRemove(MSIHANDLE install)

@@ -9,7 +9,9 @@ namespace
 // Whole-word comparison with ASCII letters folded; no trimming.
 bool EqualsIgnoringAsciiCase(const wchar_t* text, const wchar_t* word)
 {
-    auto fold = [](wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; };
+    auto fold = [](wchar_t c) {
+        return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    };
     for (; *text && *word; ++text, ++word)
     {
         if (fold(*text) != fold(*word))
@@ -52,7 +54,8 @@ int GetRunMode(MSIHANDLE install)
     {
         if (value[0] == L'\0')
         {
-            TRACE(2, MSICA_TAG L"Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"");
+            TRACE(2,
+                  MSICA_TAG L"Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"");
             wchar_t data[MAX_PATH] = L"";
             if (ReadProperty(install, L"CustomActionData", data))
             {

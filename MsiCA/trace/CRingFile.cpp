@@ -1,11 +1,91 @@
 #include "trace/CRingFile.h"
 #include "trace/TracePieces.h"
+#include <cstdint>
 #include <cstring>
 
 namespace
 {
 const wchar_t kEndMarker[] = L"\r\n[EOF]\r\n";
 constexpr ULONGLONG kEndMarkerBytes = 9 * sizeof(wchar_t);
+
+// Most pieces are short (a line end, the marker, a tag): copy those inline, with two
+// possibly overlapping moves, instead of calling the CRT for every few bytes.
+void CopyBytes(BYTE* target, const BYTE* source, size_t count)
+{
+    if (count >= 32)
+    {
+        memcpy(target, source, count);
+    }
+    else if (count >= 16)
+    {
+        __builtin_memcpy(target, source, 16);
+        __builtin_memcpy(target + count - 16, source + count - 16, 16);
+    }
+    else if (count >= 8)
+    {
+        __builtin_memcpy(target, source, 8);
+        __builtin_memcpy(target + count - 8, source + count - 8, 8);
+    }
+    else if (count >= 4)
+    {
+        __builtin_memcpy(target, source, 4);
+        __builtin_memcpy(target + count - 4, source + count - 4, 4);
+    }
+    else
+    {
+        for (size_t i = 0; i < count; ++i)
+        {
+            target[i] = source[i];
+        }
+    }
+}
+
+// Copies characters of text into target up to the first line feed or the terminator, but
+// at most capacity of them; complete tells whether the run ended within them. Scanning and
+// copying share one pass of aligned 16-byte loads, which never touch a page the string
+// does not.
+size_t CopyUntilLineEnd(BYTE* target, const wchar_t* text, size_t capacity, bool& complete)
+{
+    auto isLineEnd = [](wchar_t c) { return c == L'\n' || c == L'\0'; };
+    size_t copied = 0;
+    while (copied < capacity && (reinterpret_cast<uintptr_t>(text + copied) & 15))
+    {
+        if (isLineEnd(text[copied]))
+        {
+            complete = true;
+            return copied;
+        }
+        __builtin_memcpy(target + copied * 2, text + copied, 2);
+        ++copied;
+    }
+    const __m128i lineFeeds = _mm_set1_epi16(L'\n');
+    const __m128i zeros = _mm_setzero_si128();
+    for (; copied + 8 <= capacity; copied += 8)
+    {
+        const __m128i chunk = _mm_load_si128(reinterpret_cast<const __m128i*>(text + copied));
+        const int hits =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(chunk, lineFeeds), _mm_cmpeq_epi16(chunk, zeros)));
+        if (hits != 0)
+        {
+            const size_t rest = static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hits))) / 2;
+            CopyBytes(target + copied * 2, reinterpret_cast<const BYTE*>(text + copied), rest * 2);
+            complete = true;
+            return copied + rest;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + copied * 2), chunk);
+    }
+    for (; copied < capacity; ++copied)
+    {
+        if (isLineEnd(text[copied]))
+        {
+            complete = true;
+            return copied;
+        }
+        __builtin_memcpy(target + copied * 2, text + copied, 2);
+    }
+    complete = isLineEnd(text[copied]);
+    return copied;
+}
 } // namespace
 
 CRingFile::~CRingFile()
@@ -46,8 +126,9 @@ void CRingFile::Open(const wchar_t* path, ULONGLONG sizeLimit)
     m_startOffset = 0;
     // The mapping extends a shorter file to the limit; it fails for a limit of 0 on an
     // empty file or one beyond the address space, and the ring then stays without view.
-    m_mapping.Reset(CreateFileMappingW(m_file.Get(), nullptr, PAGE_READWRITE, static_cast<DWORD>(sizeLimit >> 32),
-                                       static_cast<DWORD>(sizeLimit), nullptr));
+    m_mapping.Reset(CreateFileMappingW(m_file.Get(), nullptr, PAGE_READWRITE,
+                                       static_cast<DWORD>(sizeLimit >> 32), static_cast<DWORD>(sizeLimit),
+                                       nullptr));
     if (m_mapping)
     {
         m_view.Reset(MapViewOfFile(m_mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
@@ -75,7 +156,8 @@ void CRingFile::Place(const void* bytes, ULONGLONG count, bool advance)
     {
         count = room & ~ULONGLONG(1);
     }
-    memcpy(static_cast<BYTE*>(m_view.Get()) + m_writeOffset, bytes, static_cast<size_t>(count));
+    CopyBytes(static_cast<BYTE*>(m_view.Get()) + m_writeOffset, static_cast<const BYTE*>(bytes),
+              static_cast<size_t>(count));
     if (advance)
     {
         m_writeOffset += count;
@@ -92,10 +174,33 @@ bool CRingFile::Write(const wchar_t* path, ULONGLONG sizeLimit, const wchar_t* l
     {
         return true;
     }
-    ForEachTracePiece(line, [&](const wchar_t* text, size_t count) {
-        Place(text, count * sizeof(wchar_t), true);
-        return true;
-    });
+    static const wchar_t kLineEnd[] = L"\r\n";
+    BYTE* view = static_cast<BYTE*>(m_view.Get());
+    for (const wchar_t* run = line;;)
+    {
+        // A run that fits before the limit is copied while it is scanned; one that does not
+        // is placed whole by the wrap rule.
+        const ULONGLONG room = m_limit > m_writeOffset ? (m_limit - m_writeOffset) / sizeof(wchar_t) : 0;
+        bool complete = false;
+        const size_t copied =
+            CopyUntilLineEnd(view + m_writeOffset, run, static_cast<size_t>(room), complete);
+        const wchar_t* end = run + copied;
+        if (complete)
+        {
+            m_writeOffset += copied * sizeof(wchar_t);
+        }
+        else
+        {
+            end = FindLineEnd(end);
+            Place(run, static_cast<ULONGLONG>(end - run) * sizeof(wchar_t), true);
+        }
+        if (*end == L'\0')
+        {
+            break;
+        }
+        Place(kLineEnd, 2 * sizeof(wchar_t), true);
+        run = end + 1;
+    }
     if (m_wrapPoint != 0)
     {
         Place(kEndMarker, kEndMarkerBytes, false);

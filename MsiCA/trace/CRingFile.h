@@ -14,18 +14,9 @@ class CRingFile
     // Opens the file at its first line; true also when nothing could be written.
     bool Write(const wchar_t* path, ULONGLONG sizeLimit, const wchar_t* line);
 
-    ULONGLONG WriteOffset() const
-    {
-        return m_writeOffset;
-    }
-    ULONGLONG StartOffset() const
-    {
-        return m_startOffset;
-    }
-    ULONGLONG WrapPoint() const
-    {
-        return m_wrapPoint;
-    }
+    ULONGLONG WriteOffset() const { return m_writeOffset; }
+    ULONGLONG StartOffset() const { return m_startOffset; }
+    ULONGLONG WrapPoint() const { return m_wrapPoint; }
 
   private:
     void Open(const wchar_t* path, ULONGLONG sizeLimit);

@@ -21,7 +21,8 @@ constexpr size_t kDebuggerLineMax = 65790;
 
 const wchar_t kAllocationFailed[] =
     L"\n################ ERROR in TRACE - BUFFER ALLOCATION FAILED! ################";
-const wchar_t kBufferTooSmall[] = L"\n################ ERROR in TRACE - BUFFER TOO SMALL - FIXME! ################";
+const wchar_t kBufferTooSmall[] =
+    L"\n################ ERROR in TRACE - BUFFER TOO SMALL - FIXME! ################";
 const wchar_t kExceptionNotice[] =
     L"\n\n#################################### EXCEPTION in TRACE "
     L"####################################\nAppName=%s, ThreadId=%06u, Date/Time=%04u-%02u-%02u "
@@ -379,7 +380,8 @@ void CTrace::AppendPrefixes(Line& line)
     {
         SYSTEMTIME now;
         GetLocalTime(&now);
-        AppendFormat(line.text, line.size, line.length, L"[%02u-%02u-%02u] ", now.wYear, now.wMonth, now.wDay);
+        AppendFormat(line.text, line.size, line.length, L"[%02u-%02u-%02u] ", now.wYear, now.wMonth,
+                     now.wDay);
     }
     if (m_timeStampOn)
     {
@@ -514,8 +516,9 @@ void CTrace::WriteExceptionNotice(const wchar_t* format)
     SYSTEMTIME now;
     GetLocalTime(&now);
     wchar_t notice[kLineBufferSize];
-    StringCchPrintfW(notice, kLineBufferSize, kExceptionNotice, m_applicationName, GetCurrentThreadId(), now.wYear,
-                     now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, shown);
+    StringCchPrintfW(notice, kLineBufferSize, kExceptionNotice, m_applicationName, GetCurrentThreadId(),
+                     now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                     shown);
     Guarded([&] {
         if (m_fileLevel != 0)
         {

@@ -22,45 +22,18 @@ class CTrace
     bool ConfigureFileSink(DWORD level, const wchar_t* path, bool memoryMapped, ULONGLONG limit);
 
     // Callers test this first, so that a disabled trace formats nothing.
-    bool IsActive() const
-    {
-        return m_active;
-    }
+    bool IsActive() const { return m_active; }
     // Writes one printf-style line (Windows CRT format rules). Keeps the caller's last error.
     void Print(unsigned level, const wchar_t* format, ...);
 
-    const wchar_t* FilePath() const
-    {
-        return m_filePath;
-    }
-    ULONGLONG FileSizeLimit() const
-    {
-        return m_fileSizeLimit;
-    }
-    DWORD FileLevel() const
-    {
-        return m_fileLevel;
-    }
-    bool IsMemoryMapped() const
-    {
-        return m_memoryMapped;
-    }
-    DWORD ConsoleLevel() const
-    {
-        return m_consoleLevel;
-    }
-    DWORD DebuggerLevel() const
-    {
-        return m_debuggerLevel;
-    }
-    bool IsTraceEnabled() const
-    {
-        return m_traceEnabled;
-    }
-    DWORD DynamicUpdate() const
-    {
-        return m_dynamicUpdate;
-    }
+    const wchar_t* FilePath() const { return m_filePath; }
+    ULONGLONG FileSizeLimit() const { return m_fileSizeLimit; }
+    DWORD FileLevel() const { return m_fileLevel; }
+    bool IsMemoryMapped() const { return m_memoryMapped; }
+    DWORD ConsoleLevel() const { return m_consoleLevel; }
+    DWORD DebuggerLevel() const { return m_debuggerLevel; }
+    bool IsTraceEnabled() const { return m_traceEnabled; }
+    DWORD DynamicUpdate() const { return m_dynamicUpdate; }
 
     static constexpr ULONGLONG kDefaultFileSizeLimit = 50ull * 1024 * 1024;
     static constexpr size_t kLineBufferSize = 512;
@@ -113,9 +86,9 @@ extern CTrace g_Trace;
 
 // Every trace call goes through this: with the trace off it costs one test and leaves the
 // arguments unevaluated.
-#define TRACE(level, ...)                                                                              \
-    do                                                                                                 \
-    {                                                                                                  \
-        if (g_Trace.IsActive())                                                                        \
-            g_Trace.Print((level), __VA_ARGS__);                                                       \
+#define TRACE(level, ...)                                                                                    \
+    do                                                                                                       \
+    {                                                                                                        \
+        if (g_Trace.IsActive())                                                                              \
+            g_Trace.Print((level), __VA_ARGS__);                                                             \
     } while (0)

@@ -141,8 +141,8 @@ bool CTraceFile::Write(const wchar_t* path, ULONGLONG sizeLimit, const wchar_t* 
         {
             BYTE head[2] = {};
             DWORD read = 0;
-            wide = size.QuadPart >= 2 && ReadFile(file.Get(), head, sizeof(head), &read, nullptr) && read == 2 &&
-                   head[0] == 0xFF && head[1] == 0xFE;
+            wide = size.QuadPart >= 2 && ReadFile(file.Get(), head, sizeof(head), &read, nullptr) &&
+                   read == 2 && head[0] == 0xFF && head[1] == 0xFE;
             if (!SetFilePointerEx(file.Get(), LARGE_INTEGER{}, nullptr, FILE_END))
             {
                 return;

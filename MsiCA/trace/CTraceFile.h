@@ -12,10 +12,7 @@ class CTraceFile
     // Creates the mutex shared by every writer of path (closes one held before).
     void CreateMutexFor(const wchar_t* path);
     void CloseMutex();
-    bool HasMutex() const
-    {
-        return m_mutex.IsValid();
-    }
+    bool HasMutex() const { return m_mutex.IsValid(); }
     // Writes one line; false when the file could not be opened or a write failed.
     bool Write(const wchar_t* path, ULONGLONG sizeLimit, const wchar_t* line);
 

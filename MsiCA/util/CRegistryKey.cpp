@@ -3,13 +3,12 @@
 
 namespace
 {
-// Room behind every block so that a string stored without its terminator still ends
-// inside the block.
-constexpr DWORD kTerminatorRoom = sizeof(wchar_t);
-
+// Every block is rounded up to whole characters and followed by a zero character, so that
+// a string stored without its terminator (even one of an odd byte count) ends inside it.
 BYTE* AllocZeroed(SIZE_T bytes)
 {
-    return static_cast<BYTE*>(GlobalAlloc(GPTR, bytes + kTerminatorRoom));
+    const SIZE_T wholeCharacters = (bytes + 1) & ~SIZE_T(1);
+    return static_cast<BYTE*>(GlobalAlloc(GPTR, wholeCharacters + sizeof(wchar_t)));
 }
 } // namespace
 
@@ -102,7 +101,8 @@ const BYTE* CRegistryKey::QueryValue(const wchar_t* name)
     DWORD size = 0;
     if (m_key)
     {
-        m_status = RunGuarded([&] { return RegQueryValueExW(m_key, name, nullptr, nullptr, nullptr, &size); });
+        m_status =
+            RunGuarded([&] { return RegQueryValueExW(m_key, name, nullptr, nullptr, nullptr, &size); });
         if (m_status != ERROR_SUCCESS)
         {
             size = 0;
@@ -122,11 +122,11 @@ const BYTE* CRegistryKey::QueryValue(const wchar_t* name)
     }
     DWORD type = 0;
     m_status = RunGuarded([&] { return RegQueryValueExW(m_key, name, nullptr, &type, m_data, &size); });
+    m_dataType = type;
     if (m_status != ERROR_SUCCESS)
     {
         return m_data;
     }
-    m_dataType = type;
     if (m_expand && type == REG_EXPAND_SZ)
     {
         ExpandData();
@@ -137,10 +137,14 @@ const BYTE* CRegistryKey::QueryValue(const wchar_t* name)
 void CRegistryKey::ExpandData()
 {
     const wchar_t* source = reinterpret_cast<const wchar_t*>(m_data);
-    const DWORD length = ExpandEnvironmentStringsW(source, nullptr, 0);
-    if (length == 0)
+    volatile DWORD length = 0;
+    const LONG sized = RunGuarded([&] {
+        length = ExpandEnvironmentStringsW(source, nullptr, 0);
+        return length ? LONG(ERROR_SUCCESS) : static_cast<LONG>(GetLastError());
+    });
+    if (sized != ERROR_SUCCESS)
     {
-        m_status = static_cast<LONG>(GetLastError());
+        m_status = sized;
         return;
     }
     BYTE* expanded = AllocZeroed(SIZE_T(length) * sizeof(wchar_t));
@@ -150,9 +154,14 @@ void CRegistryKey::ExpandData()
         m_dataSize = 0;
         return;
     }
-    if (ExpandEnvironmentStringsW(source, reinterpret_cast<wchar_t*>(expanded), length) == 0)
+    const LONG result = RunGuarded([&] {
+        return ExpandEnvironmentStringsW(source, reinterpret_cast<wchar_t*>(expanded), length)
+                   ? LONG(ERROR_SUCCESS)
+                   : static_cast<LONG>(GetLastError());
+    });
+    if (result != ERROR_SUCCESS)
     {
-        m_status = static_cast<LONG>(GetLastError());
+        m_status = result;
         GlobalFree(expanded);
         return;
     }
@@ -168,9 +177,8 @@ LONG CRegistryKey::QueryDword(DWORD& out, const wchar_t* name)
     }
     DWORD type = 0;
     DWORD size = sizeof(DWORD);
-    m_status = RunGuarded([&] {
-        return RegQueryValueExW(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(&out), &size);
-    });
+    m_status = RunGuarded(
+        [&] { return RegQueryValueExW(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(&out), &size); });
     m_dataType = type;
     m_dataSize = size;
     return m_status;

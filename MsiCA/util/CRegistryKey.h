@@ -29,30 +29,12 @@ class CRegistryKey
     LONG DeleteValue(const wchar_t* name);
     void Close();
 
-    LONG Status() const
-    {
-        return m_status;
-    }
-    DWORD DataSize() const
-    {
-        return m_dataSize;
-    }
-    DWORD DataType() const
-    {
-        return m_dataType;
-    }
-    HKEY Key() const
-    {
-        return m_key;
-    }
-    bool IsOpen() const
-    {
-        return m_key != nullptr;
-    }
-    void SetExpand(bool expand)
-    {
-        m_expand = expand;
-    }
+    LONG Status() const { return m_status; }
+    DWORD DataSize() const { return m_dataSize; }
+    DWORD DataType() const { return m_dataType; }
+    HKEY Key() const { return m_key; }
+    bool IsOpen() const { return m_key != nullptr; }
+    void SetExpand(bool expand) { m_expand = expand; }
     // The data block as text (empty when nothing was read).
     const wchar_t* Text() const;
 

@@ -12,18 +12,11 @@ class CUniqueHandle
     using Handle = typename Traits::Handle;
 
     CUniqueHandle() = default;
-    explicit CUniqueHandle(Handle handle) : m_handle(handle)
-    {
-    }
-    ~CUniqueHandle()
-    {
-        Reset();
-    }
+    explicit CUniqueHandle(Handle handle) : m_handle(handle) {}
+    ~CUniqueHandle() { Reset(); }
     CUniqueHandle(const CUniqueHandle&) = delete;
     CUniqueHandle& operator=(const CUniqueHandle&) = delete;
-    CUniqueHandle(CUniqueHandle&& other) noexcept : m_handle(other.Release())
-    {
-    }
+    CUniqueHandle(CUniqueHandle&& other) noexcept : m_handle(other.Release()) {}
     CUniqueHandle& operator=(CUniqueHandle&& other) noexcept
     {
         if (this != &other)
@@ -33,18 +26,9 @@ class CUniqueHandle
         return *this;
     }
 
-    Handle Get() const
-    {
-        return m_handle;
-    }
-    bool IsValid() const
-    {
-        return m_handle != Traits::Empty();
-    }
-    explicit operator bool() const
-    {
-        return IsValid();
-    }
+    Handle Get() const { return m_handle; }
+    bool IsValid() const { return m_handle != Traits::Empty(); }
+    explicit operator bool() const { return IsValid(); }
     // Closes the held handle; returns whether the close succeeded (true when nothing was held).
     bool Reset(Handle handle = Traits::Empty())
     {
@@ -56,10 +40,7 @@ class CUniqueHandle
         m_handle = handle;
         return closed;
     }
-    Handle Release()
-    {
-        return std::exchange(m_handle, Traits::Empty());
-    }
+    Handle Release() { return std::exchange(m_handle, Traits::Empty()); }
     Handle* Receive()
     {
         Reset();
@@ -73,92 +54,50 @@ class CUniqueHandle
 struct FileHandleTraits // CreateFileW, CreateToolhelp32Snapshot: INVALID_HANDLE_VALUE when empty
 {
     using Handle = HANDLE;
-    static Handle Empty()
-    {
-        return INVALID_HANDLE_VALUE;
-    }
-    static bool Close(Handle h)
-    {
-        return CloseHandle(h) != FALSE;
-    }
+    static Handle Empty() { return INVALID_HANDLE_VALUE; }
+    static bool Close(Handle h) { return CloseHandle(h) != FALSE; }
 };
 
 struct KernelHandleTraits // mutexes, mappings, processes: null when empty
 {
     using Handle = HANDLE;
-    static Handle Empty()
-    {
-        return nullptr;
-    }
-    static bool Close(Handle h)
-    {
-        return CloseHandle(h) != FALSE;
-    }
+    static Handle Empty() { return nullptr; }
+    static bool Close(Handle h) { return CloseHandle(h) != FALSE; }
 };
 
 struct FindHandleTraits
 {
     using Handle = HANDLE;
-    static Handle Empty()
-    {
-        return INVALID_HANDLE_VALUE;
-    }
-    static bool Close(Handle h)
-    {
-        return FindClose(h) != FALSE;
-    }
+    static Handle Empty() { return INVALID_HANDLE_VALUE; }
+    static bool Close(Handle h) { return FindClose(h) != FALSE; }
 };
 
 struct ViewTraits
 {
     using Handle = void*;
-    static Handle Empty()
-    {
-        return nullptr;
-    }
-    static bool Close(Handle h)
-    {
-        return UnmapViewOfFile(h) != FALSE;
-    }
+    static Handle Empty() { return nullptr; }
+    static bool Close(Handle h) { return UnmapViewOfFile(h) != FALSE; }
 };
 
 struct ModuleTraits
 {
     using Handle = HMODULE;
-    static Handle Empty()
-    {
-        return nullptr;
-    }
-    static bool Close(Handle h)
-    {
-        return FreeLibrary(h) != FALSE;
-    }
+    static Handle Empty() { return nullptr; }
+    static bool Close(Handle h) { return FreeLibrary(h) != FALSE; }
 };
 
 struct ServiceHandleTraits
 {
     using Handle = SC_HANDLE;
-    static Handle Empty()
-    {
-        return nullptr;
-    }
-    static bool Close(Handle h)
-    {
-        return CloseServiceHandle(h) != FALSE;
-    }
+    static Handle Empty() { return nullptr; }
+    static bool Close(Handle h) { return CloseServiceHandle(h) != FALSE; }
 };
 
 struct RegKeyTraits
 {
     using Handle = HKEY;
-    static Handle Empty()
-    {
-        return nullptr;
-    }
-    static bool Close(Handle h)
-    {
-        return RegCloseKey(h) == ERROR_SUCCESS;
-    }
+    static Handle Empty() { return nullptr; }
+    static bool Close(Handle h) { return RegCloseKey(h) == ERROR_SUCCESS; }
 };
 
 using CFileHandle = CUniqueHandle<FileHandleTraits>;

@@ -37,10 +37,8 @@ __attribute__((noinline)) DWORD GuardedCall(GuardedBody body, void* context)
     constexpr DWORD kFaulted = 0xFFFFFFFF;
     volatile DWORD result = kFaulted;
     t_exceptionCode = 0;
-    __try1(MsiCAGuardFilter)
-    result = g_runBody(body, context);
-    __except1
-    if (result == kFaulted)
+    __try1(MsiCAGuardFilter) result = g_runBody(body, context);
+    __except1 if (result == kFaulted)
     {
         return t_exceptionCode ? t_exceptionCode : kFaulted;
     }

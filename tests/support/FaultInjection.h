@@ -18,14 +18,8 @@ class CImportPatch
     CImportPatch(const CImportPatch&) = delete;
     CImportPatch& operator=(const CImportPatch&) = delete;
 
-    bool Applied() const
-    {
-        return m_slot != nullptr;
-    }
-    void* Original() const
-    {
-        return m_original;
-    }
+    bool Applied() const { return m_slot != nullptr; }
+    void* Original() const { return m_original; }
 
   private:
     void** m_slot = nullptr;
@@ -53,7 +47,8 @@ class CFaultInjector
     template <class Function>
     Function* ReplaceIfImported(const char* dll, const char* function, Function* fake)
     {
-        return reinterpret_cast<Function*>(ReplaceImport(dll, function, reinterpret_cast<void*>(fake), false));
+        return reinterpret_cast<Function*>(
+            ReplaceImport(dll, function, reinterpret_cast<void*>(fake), false));
     }
     // Answers GetProcAddress(…, name) with fake without patching an import.
     template <class Function>
@@ -82,27 +77,12 @@ class CVirtualClock
     CVirtualClock(const CVirtualClock&) = delete;
     CVirtualClock& operator=(const CVirtualClock&) = delete;
 
-    const std::vector<DWORD>& Sleeps() const
-    {
-        return m_sleeps;
-    }
-    ULONGLONG Now() const
-    {
-        return m_now;
-    }
-    void Advance(ULONGLONG ms)
-    {
-        m_now += ms;
-    }
-    void Set(ULONGLONG ms)
-    {
-        m_now = ms;
-    }
+    const std::vector<DWORD>& Sleeps() const { return m_sleeps; }
+    ULONGLONG Now() const { return m_now; }
+    void Advance(ULONGLONG ms) { m_now += ms; }
+    void Set(ULONGLONG ms) { m_now = ms; }
     // Called with every sleep before it is counted (for fakes that change state meanwhile).
-    void OnSleep(void (*callback)(DWORD ms))
-    {
-        m_onSleep = callback;
-    }
+    void OnSleep(void (*callback)(DWORD ms)) { m_onSleep = callback; }
 
   private:
     static void WINAPI FakeSleep(DWORD ms);

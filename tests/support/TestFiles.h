@@ -18,15 +18,9 @@ class CTestDir
     CTestDir(const CTestDir&) = delete;
     CTestDir& operator=(const CTestDir&) = delete;
 
-    const std::wstring& Path() const
-    {
-        return m_path;
-    }
+    const std::wstring& Path() const { return m_path; }
     // Path + "\" + relative.
-    std::wstring operator/(const std::wstring& relative) const
-    {
-        return m_path + L"\\" + relative;
-    }
+    std::wstring operator/(const std::wstring& relative) const { return m_path + L"\\" + relative; }
 
   private:
     std::wstring m_path;

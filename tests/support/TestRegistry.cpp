@@ -5,8 +5,8 @@
 
 CTestKey::CTestKey(const std::wstring& path, REGSAM view) : m_path(path), m_view(view)
 {
-    const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
-                                        nullptr, &m_key, nullptr);
+    const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                        KEY_ALL_ACCESS | view, nullptr, &m_key, nullptr);
     EXPECT_EQ(ERROR_SUCCESS, result) << "creating HKLM\\" << std::string(path.begin(), path.end());
 }
 
@@ -66,7 +66,8 @@ bool KeyExists(const std::wstring& path, REGSAM view)
 
 namespace
 {
-bool QueryValue(const std::wstring& path, const wchar_t* name, REGSAM view, DWORD& type, std::vector<BYTE>& data)
+bool QueryValue(const std::wstring& path, const wchar_t* name, REGSAM view, DWORD& type,
+                std::vector<BYTE>& data)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)

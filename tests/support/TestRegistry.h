@@ -17,10 +17,7 @@ class CTestKey
     // Raw bytes with any type, e.g. a string without its terminator.
     CTestKey& SetBytes(const wchar_t* name, const void* bytes, DWORD size, DWORD type);
     CTestKey& DeleteValue(const wchar_t* name);
-    const std::wstring& Path() const
-    {
-        return m_path;
-    }
+    const std::wstring& Path() const { return m_path; }
 
   private:
     std::wstring m_path;
@@ -32,6 +29,7 @@ class CTestKey
 void DeleteKeyTree(const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
 bool KeyExists(const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
 // Reads a value below HKLM; false when absent.
-bool ReadDwordValue(const std::wstring& path, const wchar_t* name, DWORD& value, REGSAM view = KEY_WOW64_64KEY);
+bool ReadDwordValue(const std::wstring& path, const wchar_t* name, DWORD& value,
+                    REGSAM view = KEY_WOW64_64KEY);
 bool ReadStringValue(const std::wstring& path, const wchar_t* name, std::wstring& value,
                      REGSAM view = KEY_WOW64_64KEY);

@@ -21,7 +21,8 @@ void WINAPI CTraceCapture::FakeOutputDebugStringW(LPCWSTR text)
 
 CTraceCapture::CTraceCapture(DWORD level)
     : m_global(L"SOFTWARE\\Debug"), m_application(L"SOFTWARE\\Debug\\MsiCA"),
-      m_patch(TestedModule(), "kernel32.dll", "OutputDebugStringW", reinterpret_cast<void*>(&FakeOutputDebugStringW))
+      m_patch(TestedModule(), "kernel32.dll", "OutputDebugStringW",
+              reinterpret_cast<void*>(&FakeOutputDebugStringW))
 {
     EXPECT_TRUE(m_patch.Applied());
     m_application.SetDword(L"WinDebugLevel", level);

@@ -17,7 +17,8 @@ TEST(GuardedCall, ReturnsZeroAndKeepsTheBodysWork)
 TEST(GuardedCall, TurnsFaultsAndExceptionsIntoTheirCodes)
 {
     EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), Guarded([] { *g_badPointer = 1; }));
-    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), Guarded([] { (void)wcslen(reinterpret_cast<const wchar_t*>(1)); }));
+    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION),
+              Guarded([] { (void)wcslen(reinterpret_cast<const wchar_t*>(1)); }));
     EXPECT_EQ(0xE0001234u, Guarded([] { RaiseException(0xE0001234, 0, 0, nullptr); }));
     EXPECT_EQ(GUARDED_CPP_EXCEPTION, Guarded([] { throw std::runtime_error("escaped"); }));
 }

@@ -1,0 +1,172 @@
+#include "util/TextFileConversion.h"
+#include "trace/CTrace.h"
+#include "util/CStdioFile.h"
+#include "util/ProductLocations.h"
+#include "util/ReadOnlyRetry.h"
+#include <string>
+#include <vector>
+
+#define STDIO_TAG L"\nCStdioFile          : "
+#define FILE_TAG L"\nCFile               : "
+#define CONV_TAG L"\nConvertToUtf16      : "
+
+namespace
+{
+constexpr DWORD kReadBinaryShared = CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary;
+constexpr DWORD kReadTextShared = CFile::modeRead | CFile::shareDenyNone | CFile::typeText;
+constexpr DWORD kCreateBinaryDenyRead =
+    CFile::modeCreate | CFile::modeWrite | CFile::shareDenyRead | CFile::typeBinary;
+// The conversion holds one chunk of input and its UTF-16 form, whatever the file's size.
+constexpr size_t kChunkBytes = 64 * 1024;
+const BYTE kUtf16Bom[] = {0xFF, 0xFE};
+
+enum class BomCheck
+{
+    OpenFailed,
+    Absent,
+    Present,
+};
+
+BomCheck CheckUtf16Bom(const wchar_t* path)
+{
+    CStdioFile file;
+    if (!file.Open(path, kReadBinaryShared))
+    {
+        TRACE(1, STDIO_TAG L"ERROR 0x%X! Failed to open file \"%s\"", GetLastError(), path);
+        return BomCheck::OpenFailed;
+    }
+    BYTE mark[2] = {};
+    size_t read = 0;
+    file.Read(mark, sizeof(mark), read);
+    const bool present = read == sizeof(mark) && mark[0] == kUtf16Bom[0] && mark[1] == kUtf16Bom[1];
+    return present ? BomCheck::Present : BomCheck::Absent;
+}
+
+// Streams the text of input into output as UTF-16LE. The stream's text mode has already
+// turned CR LF into LF; each byte becomes the code unit of the same value, as the runtime's
+// default single-byte conversion does. A failed read or write is traced and ends the copy
+// as a failure: an incomplete copy must never replace the given file.
+bool CopyAsUtf16(CStdioFile& input, CFile& output)
+{
+    std::vector<BYTE> bytes(kChunkBytes);
+    std::vector<wchar_t> text(kChunkBytes);
+    for (;;)
+    {
+        size_t read = 0;
+        if (!input.Read(bytes.data(), bytes.size(), read))
+        {
+            TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to read input file \"%s\"", GetLastError(),
+                  input.Path().c_str());
+            return false;
+        }
+        if (read == 0)
+        {
+            return true;
+        }
+        for (size_t i = 0; i < read; ++i)
+        {
+            text[i] = bytes[i];
+        }
+        if (!output.Write(text.data(), static_cast<DWORD>(read * sizeof(wchar_t))))
+        {
+            TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to write output file \"%s\"", GetLastError(),
+                  output.Path().c_str());
+            return false;
+        }
+    }
+}
+
+// Streams the converted text of path into a new file of the temporary directory, whose
+// name it returns.
+bool WriteConvertedCopy(const wchar_t* path, wchar_t (&tempFile)[MAX_PATH])
+{
+    std::wstring tempDir;
+    if (!GetTempDirectory(tempDir))
+    {
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to read temp directory", GetLastError());
+        return false;
+    }
+    if (!GetTempFileNameW(tempDir.c_str(), L"tmp", 0, tempFile))
+    {
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to create temp file name", GetLastError());
+        return false;
+    }
+    CFile output;
+    if (!output.Open(tempFile, kCreateBinaryDenyRead))
+    {
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to open output file \"%s\"", GetLastError(), tempFile);
+        return false;
+    }
+    if (!output.Write(kUtf16Bom, sizeof(kUtf16Bom)))
+    {
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to write output file \"%s\"", GetLastError(), tempFile);
+        return false;
+    }
+    CStdioFile input;
+    if (!input.Open(path, kReadTextShared))
+    {
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to open input file \"%s\"", GetLastError(), path);
+        return false;
+    }
+    return CopyAsUtf16(input, output);
+}
+} // namespace
+
+bool HasUtf16Bom(const wchar_t* path)
+{
+    return path && *path && CheckUtf16Bom(path) == BomCheck::Present;
+}
+
+bool ConvertToUtf16(const wchar_t* path)
+{
+    if (!path || !*path)
+    {
+        return false;
+    }
+    switch (CheckUtf16Bom(path))
+    {
+    case BomCheck::OpenFailed:
+        return false;
+    case BomCheck::Present:
+        TRACE(3, CONV_TAG L"File \"%s\" already has a UTF16 BOM", path);
+        return false;
+    case BomCheck::Absent:
+        break;
+    }
+    wchar_t tempFile[MAX_PATH] = {};
+    if (!WriteConvertedCopy(path, tempFile))
+    {
+        return false;
+    }
+    if (RemoveFile(path, true))
+    {
+        TRACE(3, FILE_TAG L"Existing destination file \"%s\" deleted!", path);
+    }
+    if (!CopyFileNoOverwrite(tempFile, path))
+    {
+        // The converted text is kept in the temporary file; the line names it.
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to copy converted file \"%s\" to \"%s\"", GetLastError(),
+              tempFile, path);
+        return false;
+    }
+    return true;
+}
+
+bool RemoveFile(const wchar_t* path, bool clearReadOnly)
+{
+    if (!path)
+    {
+        return false;
+    }
+    const auto deleteFile = [&] { return DeleteFileW(path) == 1; };
+    return clearReadOnly ? RetryWithoutReadOnly(path, deleteFile) : deleteFile();
+}
+
+bool CopyFileNoOverwrite(const wchar_t* source, const wchar_t* target)
+{
+    if (!source || !*source || !target || !*target)
+    {
+        return false;
+    }
+    return CopyFileW(source, target, TRUE) == 1;
+}
