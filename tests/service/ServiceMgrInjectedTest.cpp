@@ -290,23 +290,3 @@ TEST(ServiceMgrInjected, DeletionIsWatchedInTheRegistryForTwentyRounds)
         trace.InOrder({L"(retry #5)...", L"registry key for service no longer existing, service deleted",
                        L"done (RetCode 0x0)"}));
 }
-
-TEST(ServiceMgrInjected, ConfigurationBlocksGrowBy512Bytes)
-{
-    ScriptedScm fake;
-    CTraceCapture trace(4);
-    fake.scm.configBytes = 1300;
-    EXPECT_TRUE(fake.manager.QueryConfig(nullptr) != nullptr);
-    EXPECT_EQ(3, fake.scm.configCalls); // 512, 1024, 1536
-
-    fake.scm.configCalls = 0;
-    EXPECT_TRUE(fake.manager.IsRegistered(L"Big"));
-    EXPECT_EQ(2, fake.scm.configCalls); // 1024, 1536
-    EXPECT_EQ(1u, trace.Count(L"ERROR! QueryServiceConfig \"Big\" FAILED (ErrorCode 0x7A)"));
-
-    // A disabled service is never started.
-    fake.scm.configBytes = 100;
-    fake.scm.startType = SERVICE_DISABLED;
-    EXPECT_EQ(1u, fake.manager.StartSvc(L"Off", 0, nullptr, true, 120000));
-    EXPECT_EQ(0, fake.scm.startCalls);
-}

@@ -50,10 +50,9 @@ BOOL WINAPI FakeQueryServiceStatus(SC_HANDLE, LPSERVICE_STATUS status)
 
 BOOL WINAPI FakeQueryServiceConfigW(SC_HANDLE, LPQUERY_SERVICE_CONFIGW config, DWORD bytes, LPDWORD needed)
 {
-    ++g_scm->configCalls;
-    if (bytes < g_scm->configBytes)
+    if (bytes < sizeof(QUERY_SERVICE_CONFIGW))
     {
-        *needed = g_scm->configBytes;
+        *needed = sizeof(QUERY_SERVICE_CONFIGW);
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }

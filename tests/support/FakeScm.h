@@ -31,8 +31,6 @@ class CFakeScm
     SERVICE_STATUS controlStatus = Status(SERVICE_STOP_PENDING);
     DWORD serviceType = SERVICE_WIN32_OWN_PROCESS;
     DWORD startType = SERVICE_DEMAND_START;
-    // Bytes QueryServiceConfigW asks for (ERROR_INSUFFICIENT_BUFFER below that).
-    DWORD configBytes = sizeof(QUERY_SERVICE_CONFIGW);
     std::wstring displayName = L"Fake Service";
     int messageBoxAnswer = IDCANCEL;
     std::vector<int> messageBoxAnswers; // answered first, then messageBoxAnswer
@@ -40,7 +38,6 @@ class CFakeScm
     std::deque<DWORD> startErrors, controlErrors, deleteErrors, createErrors, lockErrors;
 
     int startCalls = 0, controlCalls = 0, deleteCalls = 0, createCalls = 0, lockCalls = 0, unlockCalls = 0;
-    int configCalls = 0;
     std::vector<std::wstring> messageBoxCaptions;
     std::vector<std::wstring> messageBoxTexts;
     std::vector<UINT> messageBoxFlags;
