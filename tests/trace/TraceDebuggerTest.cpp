@@ -1,6 +1,7 @@
 #include "TraceSinks.h"
 #include "support/TestFiles.h"
 #include <gtest/gtest.h>
+#include <cstring>
 #include <vector>
 
 namespace
@@ -21,54 +22,32 @@ std::vector<std::wstring> DebugStringsOf(const std::wstring& commandLine)
         ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
         return strings;
     }
-    for (bool running = true; running;)
+    for (DEBUG_EVENT event{}; WaitForDebugEvent(&event, 30000);)
     {
-        DEBUG_EVENT event{};
-        if (!WaitForDebugEvent(&event, 30000))
+        if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT)
         {
-            ADD_FAILURE() << "the debuggee went quiet";
-            TerminateProcess(process.hProcess, 1);
-            break;
-        }
-        DWORD status = DBG_CONTINUE;
-        switch (event.dwDebugEventCode)
-        {
-        case OUTPUT_DEBUG_STRING_EVENT: {
             const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
-            const size_t unit = info.fUnicode ? 2 : 1;
-            std::vector<char> bytes(info.nDebugStringLength * unit);
-            SIZE_T read = 0;
-            ReadProcessMemory(process.hProcess, info.lpDebugStringData, bytes.data(), bytes.size(), &read);
-            std::wstring text;
-            if (info.fUnicode)
-            {
-                text.assign(reinterpret_cast<const wchar_t*>(bytes.data()), read / 2);
-            }
-            else
-            {
-                text.assign(bytes.begin(), bytes.begin() + static_cast<long>(read));
-            }
-            text.resize(wcslen(text.c_str()));
-            strings.push_back(text);
+            std::vector<char> bytes(info.nDebugStringLength * (info.fUnicode ? 2 : 1) + 2, 0);
+            ReadProcessMemory(process.hProcess, info.lpDebugStringData, bytes.data(), bytes.size() - 2,
+                              nullptr);
+            strings.push_back(info.fUnicode
+                                  ? std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()))
+                                  : std::wstring(bytes.begin(), bytes.begin() + strlen(bytes.data())));
+        }
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT ||
+            event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT)
+        {
+            CloseHandle(event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT ? event.u.LoadDll.hFile
+                                                                       : event.u.CreateProcessInfo.hFile);
+        }
+        const bool handled = event.dwDebugEventCode != EXCEPTION_DEBUG_EVENT ||
+                             event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT;
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId,
+                           handled ? DBG_CONTINUE : DBG_EXCEPTION_NOT_HANDLED);
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
+        {
             break;
         }
-        case EXCEPTION_DEBUG_EVENT:
-            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
-            {
-                status = DBG_EXCEPTION_NOT_HANDLED;
-            }
-            break;
-        case CREATE_PROCESS_DEBUG_EVENT:
-            CloseHandle(event.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            CloseHandle(event.u.LoadDll.hFile);
-            break;
-        case EXIT_PROCESS_DEBUG_EVENT:
-            running = false;
-            break;
-        }
-        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
