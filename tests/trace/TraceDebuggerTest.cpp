@@ -64,6 +64,8 @@ TEST(TraceDebugger, ARealDebuggerSeesOneMessagePerLine)
     const std::vector<std::wstring> expected = {
         L"MsiCA               : DllMain: DLL_PROCESS_ATTACH\n",
         L"MsiCA               : vrxCA_StartSentrel\n",
+        L"MsiCA               : Starting service Sentrel ...\n",
+        L"MsiCA               : Start service Sentrel failed!\n",
         L"MsiCA               : moraCA_EMDataBackup\n",
         L"MsiCA               : WARNING! MSI Property \"RUNMODE\" NOT set!\n",
         L"MsiCA               : Run mode set to 0\n",
