@@ -1,12 +1,15 @@
 #include "TestFiles.h"
 #include <gtest/gtest.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
 
 std::wstring BinDir()
 {
     wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, length);
-    return dir.substr(0, dir.find_last_of(L'\\'));
+    return fs::path(std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH))).parent_path().wstring();
 }
 
 std::wstring BinPath(const std::wstring& name)
@@ -16,11 +19,9 @@ std::wstring BinPath(const std::wstring& name)
 
 CTestDir::CTestDir()
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
     const std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "test";
-    m_path = temp + std::wstring(name.begin(), name.end()) + L"." + std::to_wstring(GetCurrentProcessId());
+    m_path = (fs::temp_directory_path() / (name + "." + std::to_string(GetCurrentProcessId()))).wstring();
     RemoveTree(m_path);
     EXPECT_TRUE(CreateDirectoryW(m_path.c_str(), nullptr)) << Narrow(m_path);
 }
@@ -32,34 +33,14 @@ CTestDir::~CTestDir()
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path)
 {
-    std::vector<BYTE> bytes;
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-    {
-        return bytes;
-    }
-    LARGE_INTEGER size{};
-    GetFileSizeEx(file, &size);
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!bytes.empty())
-    {
-        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    }
-    bytes.resize(read);
-    CloseHandle(file);
-    return bytes;
+    std::ifstream in(fs::path(path), std::ios::binary);
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << Narrow(path);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+    EXPECT_TRUE(out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size())) << Narrow(path);
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes)
@@ -79,46 +60,21 @@ std::wstring ReadUtf16File(const std::wstring& path)
     {
         return std::wstring();
     }
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2),
-                        (bytes.size() - 2) / sizeof(wchar_t));
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
 }
 
 void RemoveTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE)
+    std::error_code error;
+    for (fs::recursive_directory_iterator entry(path, error), end; !error && entry != end;
+         entry.increment(error))
     {
-        do
-        {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-            {
-                continue;
-            }
-            const std::wstring full = path + L"\\" + name;
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            {
-                RemoveTree(full);
-            }
-            else
-            {
-                DeleteFileW(full.c_str());
-            }
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
+        SetFileAttributesW(entry->path().c_str(), FILE_ATTRIBUTE_NORMAL); // read-only files too
     }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(path.c_str());
+    fs::remove_all(path, error);
 }
 
 std::string Narrow(const std::wstring& text)
 {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &result[0], size, nullptr,
-                        nullptr);
-    return result;
+    return fs::path(text).u8string();
 }
