@@ -1,4 +1,5 @@
 #include "TestRegistry.h"
+#include "util/CUniqueHandle.h"
 #include <gtest/gtest.h>
 #include <cstring>
 #include <vector>
@@ -43,69 +44,55 @@ CTestKey& CTestKey::DeleteValue(const wchar_t* name)
 
 void DeleteKeyTree(const std::wstring& path, REGSAM view)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
+    CRegKeyHandle key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS | view, key.Receive()) ==
+        ERROR_SUCCESS)
     {
-        return;
+        RegDeleteTreeW(key.Get(), nullptr);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
     }
-    RegDeleteTreeW(key, nullptr);
-    RegCloseKey(key);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
 }
 
 bool KeyExists(const std::wstring& path, REGSAM view)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-    {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
+    CRegKeyHandle key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, key.Receive()) ==
+           ERROR_SUCCESS;
 }
 
 namespace
 {
-bool QueryValue(const std::wstring& path, const wchar_t* name, REGSAM view, DWORD& type,
-                std::vector<BYTE>& data)
+// The value's bytes, with room for a terminator; empty when it cannot be read.
+std::vector<BYTE> QueryValue(const std::wstring& path, const wchar_t* name, REGSAM view, DWORD& type)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-    {
-        return false;
-    }
+    const DWORD inView = view == KEY_WOW64_32KEY ? 0x00020000 : 0x00010000; // RRF_SUBKEY_WOW64xxKEY
     DWORD size = 0;
-    LONG result = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
-    if (result == ERROR_SUCCESS)
+    std::vector<BYTE> data;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND | inView, &type,
+                     nullptr, &size) == ERROR_SUCCESS)
     {
         data.assign(size + sizeof(wchar_t), 0);
-        result = RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND | inView, &type,
+                         data.data(), &size) != ERROR_SUCCESS)
+            data.clear();
     }
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
+    return data;
 }
 } // namespace
 
 bool ReadDwordValue(const std::wstring& path, const wchar_t* name, DWORD& value, REGSAM view)
 {
     DWORD type = 0;
-    std::vector<BYTE> data;
-    if (!QueryValue(path, name, view, type, data) || type != REG_DWORD)
-    {
-        return false;
-    }
-    memcpy(&value, data.data(), sizeof(value));
-    return true;
+    const std::vector<BYTE> data = QueryValue(path, name, view, type);
+    return type == REG_DWORD && data.size() >= sizeof(value) && memcpy(&value, data.data(), sizeof(value));
 }
 
 bool ReadStringValue(const std::wstring& path, const wchar_t* name, std::wstring& value, REGSAM view)
 {
     DWORD type = 0;
-    std::vector<BYTE> data;
-    if (!QueryValue(path, name, view, type, data) || (type != REG_SZ && type != REG_EXPAND_SZ))
-    {
+    const std::vector<BYTE> data = QueryValue(path, name, view, type);
+    if (data.empty() || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
-    }
     value = reinterpret_cast<const wchar_t*>(data.data());
     return true;
 }
