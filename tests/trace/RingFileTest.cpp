@@ -75,45 +75,13 @@ struct RingModel
 };
 } // namespace
 
-TEST(RingFile, IsMappedWholeAndCutToItsTextWhenReleased)
-{
-    CTestDir dir;
-    RingTrace config(dir, 65536);
-    {
-        CTrace trace;
-        trace.Print(1, L"\nfirst");
-        EXPECT_EQ(65536u, ReadFileBytes(dir / L"ring.log").size());
-        trace.ReadConfig(); // a re-read releases the ring, cut to its text
-        EXPECT_EQ(L"\r\nfirst", ReadUtf16File(dir / L"ring.log"));
-        trace.Print(1, L"\nsecond");
-    }
-    EXPECT_EQ(L"\r\nfirst\r\nsecond", ReadUtf16File(dir / L"ring.log"))
-        << "an existing ring goes on at its end";
-}
-
-TEST(RingFile, WrapsToJustAfterTheMarkAndCarriesTheEndMarker)
-{
-    CTestDir dir;
-    RingTrace config(dir, 65536);
-    const std::wstring filler(1000, L'a'); // "\r\n" + 1,000 characters: 2,004 bytes a line
-    {
-        CTrace trace;
-        for (int line = 0; line < 32; ++line) // 2 + 32 * 2,004 = 64,130 bytes: fits
-        {
-            trace.Print(1, L"\n%s", filler.c_str());
-        }
-        // Its "\r\n" still fits (64,134); its text does not and goes to the ring's start.
-        trace.Print(1, L"\nnewest %s", filler.c_str());
-    }
-    const std::vector<BYTE> bytes = ReadFileBytes(dir / L"ring.log");
-    ASSERT_EQ(64134u, bytes.size()) << "cut at the wrap point, where the old text ends";
-    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-    EXPECT_EQ(L"\xFEFFnewest " + filler + kMarker, text.substr(0, 1 + 7 + 1000 + 9));
-}
-
+// The ring wraps to just after its byte order mark, the marker follows the newest text and
+// the file is cut at the wrap point on release; a ring never filled is cut at its text's
+// end, and an existing file is continued where it ends.
 TEST(RingFile, PlacesEveryPieceAsThePlainRuleDoes)
 {
-    const std::pair<DWORD, size_t> rings[] = {{1001, 0}, {4096, 0}, {4097, 333}, {512, 7}, {64, 0}};
+    const std::pair<DWORD, size_t> rings[] = {{1001, 0}, {4096, 0}, {4097, 333},
+                                              {512, 7},  {64, 0},   {1 << 20, 0}};
     unsigned seed = 12345;
     auto next = [&seed](unsigned range) {
         seed = seed * 1103515245u + 12345u;
@@ -143,5 +111,6 @@ TEST(RingFile, PlacesEveryPieceAsThePlainRuleDoes)
             }
         }
         EXPECT_EQ(model.File(), ReadFileBytes(dir / L"ring.log")) << "ring of " << limit << " bytes";
+        EXPECT_EQ(limit == (1 << 20), model.wrap == 0);
     }
 }
