@@ -13,7 +13,6 @@
 namespace
 {
 constexpr DWORD kReadBinaryShared = CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary;
-constexpr DWORD kReadTextShared = CFile::modeRead | CFile::shareDenyNone | CFile::typeText;
 constexpr DWORD kCreateBinaryDenyRead =
     CFile::modeCreate | CFile::modeWrite | CFile::shareDenyRead | CFile::typeBinary;
 // The conversion holds one chunk of input and its UTF-16 form, whatever the file's size.
@@ -42,14 +41,17 @@ BomCheck CheckUtf16Bom(const wchar_t* path)
     return present ? BomCheck::Present : BomCheck::Absent;
 }
 
-// Streams the text of input into output as UTF-16LE. The stream's text mode has already
-// turned CR LF into LF; each byte becomes the code unit of the same value, as the runtime's
-// default single-byte conversion does. A failed read or write is traced and ends the copy
-// as a failure: an incomplete copy must never replace the given file.
+// Streams the text of input into output as UTF-16LE: CR LF becomes LF and each byte the
+// code unit of the same value, as a text-mode stream and the runtime's default single-byte
+// conversion would give. The input is read in binary all the same, because a text-mode
+// stream takes a Ctrl-Z byte for the end of the file and would silently drop the rest of a
+// customer's file. A failed read or write ends the copy as a failure: an incomplete copy
+// must never replace the given file.
 bool CopyAsUtf16(CStdioFile& input, CFile& output)
 {
     std::vector<BYTE> bytes(kChunkBytes);
-    std::vector<wchar_t> text(kChunkBytes);
+    std::vector<wchar_t> text(kChunkBytes + 1);
+    bool carriageReturnPending = false; // a CR at a chunk's end waits for the next byte
     for (;;)
     {
         size_t read = 0;
@@ -59,19 +61,32 @@ bool CopyAsUtf16(CStdioFile& input, CFile& output)
                   input.Path().c_str());
             return false;
         }
-        if (read == 0)
-        {
-            return true;
-        }
+        size_t count = 0;
         for (size_t i = 0; i < read; ++i)
         {
-            text[i] = bytes[i];
+            if (carriageReturnPending && bytes[i] != '\n')
+            {
+                text[count++] = L'\r';
+            }
+            carriageReturnPending = bytes[i] == '\r';
+            if (!carriageReturnPending)
+            {
+                text[count++] = bytes[i];
+            }
         }
-        if (!output.Write(text.data(), static_cast<DWORD>(read * sizeof(wchar_t))))
+        if (read == 0 && carriageReturnPending)
+        {
+            text[count++] = L'\r';
+        }
+        if (count != 0 && !output.Write(text.data(), static_cast<DWORD>(count * sizeof(wchar_t))))
         {
             TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to write output file \"%s\"", GetLastError(),
                   output.Path().c_str());
             return false;
+        }
+        if (read == 0)
+        {
+            return true;
         }
     }
 }
@@ -103,7 +118,7 @@ bool WriteConvertedCopy(const wchar_t* path, wchar_t (&tempFile)[MAX_PATH])
         return false;
     }
     CStdioFile input;
-    if (!input.Open(path, kReadTextShared))
+    if (!input.Open(path, kReadBinaryShared))
     {
         TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to open input file \"%s\"", GetLastError(), path);
         return false;

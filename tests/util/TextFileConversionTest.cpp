@@ -62,7 +62,15 @@ TEST(TextFileConversion, ConvertsReadOnlyAnsiTextAndLeavesAMarkedFileAlone)
         {"empty.ccs", "", "\xFF\xFE"},
         {"one.ccs", "\xFF", Utf16("\xFF")},
         {"lone-cr-and-zero.ccs", std::string("x\ry\0z\r", 6), Utf16(std::string("x\ry\0z\r", 6))},
+        {"ctrl-z.ccs",
+         "a\x1A"
+         "b\r\n",
+         Utf16("a\x1A"
+               "b\n")}, // not the end of the file
         {"big.ccs", big, Utf16(bigConverted)},
+        // CRs as the last byte of a 64 KiB read: one pairs with the next read's LF, one not.
+        {"boundary.ccs", std::string(65535, 'x') + "\r\n" + std::string(65534, 'y') + "\r\r\n",
+         Utf16(std::string(65535, 'x') + "\n" + std::string(65534, 'y') + "\r\n")},
         {"marked.ccs", Utf16("k=v\r\n"), Utf16("k=v\r\n")},
     };
     for (const auto& c : cases)
