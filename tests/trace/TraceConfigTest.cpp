@@ -14,6 +14,12 @@ LONG WINAPI RealRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM ac
                                                                              result);
 }
 
+LONG WINAPI DenyTheSixtyFourBitView(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
+{
+    return (access & KEY_WOW64_64KEY) ? ERROR_ACCESS_DENIED
+                                      : RealRegOpenKeyExW(key, subKey, options, access, result);
+}
+
 LONG WINAPI DenyTheGlobalKey(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
 {
     return _wcsicmp(subKey, L"SOFTWARE\\Debug") == 0
@@ -110,6 +116,15 @@ TEST(TraceConfig, FileSettings)
     EXPECT_FALSE(CTrace().IsActive());
     registry.application.SetString(L"TraceFile", L"C:\\never.log").SetDword(L"FileDebugLevel", 0);
     EXPECT_STREQ(L"", CTrace().FilePath()) << "the path is not even read";
+}
+
+TEST(TraceConfig, AccessDeniedInTheSixtyFourBitViewRetriesPlain)
+{
+    CTraceSinks sinks;
+    sinks.injector.Replace("advapi32.dll", "RegOpenKeyExW", &DenyTheSixtyFourBitView);
+    TraceRegistry registry;
+    registry.application.SetDword(L"WinDebugLevel", 1);
+    EXPECT_EQ(1u, CTrace().DebuggerLevel());
 }
 
 TEST(TraceConfig, DynamicUpdateRereadsAfterItsInterval)
