@@ -42,48 +42,67 @@ void CopyBytes(BYTE* target, const BYTE* source, size_t count)
 
 // Copies characters of text into target up to the first line feed or the terminator, but
 // at most capacity of them; complete tells whether the run ended within them. Scanning and
-// copying share one pass of aligned 16-byte loads, which never touch a page the string
-// does not.
+// copying share one pass of 16-byte loads. A load never reaches into the next page, which
+// the string may not touch: near a page's end the characters go one at a time.
 size_t CopyUntilLineEnd(BYTE* target, const wchar_t* text, size_t capacity, bool& complete)
 {
-    auto isLineEnd = [](wchar_t c) { return c == L'\n' || c == L'\0'; };
-    size_t copied = 0;
-    while (copied < capacity && (reinterpret_cast<uintptr_t>(text + copied) & 15))
-    {
-        if (isLineEnd(text[copied]))
-        {
-            complete = true;
-            return copied;
-        }
-        __builtin_memcpy(target + copied * 2, text + copied, 2);
-        ++copied;
-    }
+    constexpr uintptr_t kPage = 4096;
     const __m128i lineFeeds = _mm_set1_epi16(L'\n');
     const __m128i zeros = _mm_setzero_si128();
-    for (; copied + 8 <= capacity; copied += 8)
+    auto lineEndsIn = [&](__m128i chunk) {
+        return _mm_or_si128(_mm_cmpeq_epi16(chunk, lineFeeds), _mm_cmpeq_epi16(chunk, zeros));
+    };
+    size_t copied = 0;
+    // Two chunks a step while both lie inside the page and hold no line end.
+    while (copied + 16 <= capacity &&
+           (reinterpret_cast<uintptr_t>(text + copied) & (kPage - 1)) <= kPage - 32)
     {
-        const __m128i chunk = _mm_load_si128(reinterpret_cast<const __m128i*>(text + copied));
-        const int hits =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(chunk, lineFeeds), _mm_cmpeq_epi16(chunk, zeros)));
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + copied));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + copied + 8));
+        if (_mm_movemask_epi8(_mm_or_si128(lineEndsIn(first), lineEndsIn(second))) != 0)
+        {
+            break;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + copied * 2), first);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + copied * 2 + 16), second);
+        copied += 16;
+    }
+    while (copied + 8 <= capacity)
+    {
+        const wchar_t* chunkStart = text + copied;
+        if ((reinterpret_cast<uintptr_t>(chunkStart) & (kPage - 1)) > kPage - 16)
+        {
+            if (*chunkStart == L'\n' || *chunkStart == L'\0')
+            {
+                complete = true;
+                return copied;
+            }
+            __builtin_memcpy(target + copied * 2, chunkStart, 2);
+            ++copied;
+            continue;
+        }
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunkStart));
+        const int hits = _mm_movemask_epi8(lineEndsIn(chunk));
         if (hits != 0)
         {
             const size_t rest = static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hits))) / 2;
-            CopyBytes(target + copied * 2, reinterpret_cast<const BYTE*>(text + copied), rest * 2);
+            CopyBytes(target + copied * 2, reinterpret_cast<const BYTE*>(chunkStart), rest * 2);
             complete = true;
             return copied + rest;
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + copied * 2), chunk);
+        copied += 8;
     }
     for (; copied < capacity; ++copied)
     {
-        if (isLineEnd(text[copied]))
+        if (text[copied] == L'\n' || text[copied] == L'\0')
         {
             complete = true;
             return copied;
         }
         __builtin_memcpy(target + copied * 2, text + copied, 2);
     }
-    complete = isLineEnd(text[copied]);
+    complete = text[copied] == L'\n' || text[copied] == L'\0';
     return copied;
 }
 } // namespace

@@ -1,5 +1,7 @@
 #include "TraceSinks.h"
 #include "support/TestFiles.h"
+#include "support/PageEndBuffer.h"
+#include "trace/CRingFile.h"
 #include "trace/CTrace.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -112,5 +114,23 @@ TEST(RingFile, PlacesEveryPieceAsThePlainRuleDoes)
         }
         EXPECT_EQ(model.File(), ReadFileBytes(dir / L"ring.log")) << "ring of " << limit << " bytes";
         EXPECT_EQ(limit == (1 << 20), model.wrap == 0);
+    }
+}
+
+TEST(RingFile, ReadsNothingPastALineThatEndsAtAPage)
+{
+    CTestDir dir;
+    const std::wstring path = dir / L"ring.log";
+    CPageEndBuffer memory(4096);
+    for (size_t length : {0, 1, 7, 8, 15, 16, 17, 33, 100})
+    {
+        const std::wstring line = L"\n" + std::wstring(length, L'p');
+        const auto* text =
+            reinterpret_cast<const wchar_t*>(memory.Place(line.c_str(), (line.size() + 1) * sizeof(wchar_t)));
+        CRingFile ring;
+        EXPECT_TRUE(ring.Write(path.c_str(), 4096, text));
+        EXPECT_EQ(2 + (length + 2) * 2, ring.WriteOffset()) << length;
+        ring.Reset();
+        DeleteFileW(path.c_str());
     }
 }
