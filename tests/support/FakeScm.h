@@ -5,41 +5,36 @@
 #include <string>
 #include <vector>
 
+// Replaces the library's import of a service function with a lambda without captures (the
+// parameters it ignores left to deduction: auto...), checked against the function's
+// signature; and the real function behind such a replacement.
+#define SCM_FAKE(injector, function, ...)                                                                    \
+    (injector).Replace("advapi32.dll", #function, static_cast<decltype(&function)>(__VA_ARGS__))
+#define SCM_ORIGINAL(function) reinterpret_cast<decltype(&function)>(CFaultInjector::Original(#function))
+
 // A scripted service control manager for the code under test: every service API the
-// library imports (and MessageBoxW) is replaced while it lives, so that locked databases,
-// services that never finish starting, odd wait hints and refused controls can be played
-// exactly. One service stands behind every name.
-//
-// Statuses: each QueryServiceStatus answers the next entry of `statuses` (the last one
-// repeats). A successful StartServiceW or ControlService replaces the script with
-// `afterStart` / `afterControl` when those are given. Error lists answer successive calls
-// of their function with the listed codes (0 = success), then success.
+// library imports (and MessageBoxW) is replaced while it lives; one service, "Fake Service",
+// stands behind every name. Each QueryServiceStatus answers the next entry of `statuses`
+// (the last one repeats); ControlService answers the next entry without taking it, and
+// QueryServiceConfigW gives that entry's service type. Error lists answer successive calls
+// of their function with the listed codes (0 = success), then success. The message box
+// records its caption and answers Retry `retries` times, then Cancel.
 class CFakeScm
 {
   public:
     explicit CFakeScm(CFaultInjector& injector);
-    ~CFakeScm();
     CFakeScm(const CFakeScm&) = delete;
     CFakeScm& operator=(const CFakeScm&) = delete;
 
-    static SERVICE_STATUS Status(DWORD state, DWORD waitHint = 0, DWORD controlsAccepted = 0,
-                                 DWORD serviceType = SERVICE_WIN32_OWN_PROCESS);
+    static SERVICE_STATUS Status(DWORD state, DWORD waitHint = 0, DWORD type = SERVICE_WIN32_OWN_PROCESS)
+    {
+        const DWORD accepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+        return {type, state, accepted, NO_ERROR, 0, 0, waitHint};
+    }
 
     std::deque<SERVICE_STATUS> statuses{Status(SERVICE_STOPPED)};
-    std::deque<SERVICE_STATUS> afterStart;
-    std::deque<SERVICE_STATUS> afterControl;
-    SERVICE_STATUS controlStatus = Status(SERVICE_STOP_PENDING);
-    DWORD serviceType = SERVICE_WIN32_OWN_PROCESS;
-    DWORD startType = SERVICE_DEMAND_START;
-    std::wstring displayName = L"Fake Service";
-    int messageBoxAnswer = IDCANCEL;
-    std::vector<int> messageBoxAnswers; // answered first, then messageBoxAnswer
-
     std::deque<DWORD> startErrors, controlErrors, deleteErrors, createErrors, lockErrors;
-
     int startCalls = 0, controlCalls = 0, deleteCalls = 0, createCalls = 0, lockCalls = 0, unlockCalls = 0;
-    std::vector<std::wstring> messageBoxCaptions;
-    std::vector<std::wstring> messageBoxTexts;
-    std::vector<UINT> messageBoxFlags;
-    std::vector<HWND> messageBoxOwners;
+    int retries = 0;
+    std::vector<std::wstring> captions;
 };
