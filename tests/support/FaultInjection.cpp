@@ -1,6 +1,8 @@
 #include "FaultInjection.h"
 #include <gtest/gtest.h>
 #include <cstring>
+#include <map>
+#include <string>
 
 namespace
 {
@@ -8,37 +10,27 @@ namespace
 std::map<std::string, void*> g_lookupFakes;
 std::map<std::string, void*> g_originals;
 CFaultInjector* g_activeInjector = nullptr;
-CVirtualClock* g_activeClock = nullptr;
+CVirtualClock* g_clock = nullptr;
 
 void** FindImportSlot(HMODULE module, const char* dll, const char* function)
 {
     auto* base = reinterpret_cast<BYTE*>(module);
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (imports.VirtualAddress == 0)
+    auto* nt =
+        reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); imports && entry->Name;
+         ++entry)
     {
-        return nullptr;
-    }
-    for (auto* descriptor = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         descriptor->Name != 0; ++descriptor)
-    {
-        if (_stricmp(reinterpret_cast<char*>(base + descriptor->Name), dll) != 0)
+        if (_stricmp(reinterpret_cast<char*>(base + entry->Name), dll) != 0)
         {
             continue;
         }
-        const DWORD namesRva =
-            descriptor->OriginalFirstThunk ? descriptor->OriginalFirstThunk : descriptor->FirstThunk;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + namesRva);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots)
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots)
         {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-            {
-                continue;
-            }
-            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<char*>(byName->Name), function) == 0)
+            const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) && strcmp(byName->Name, function) == 0)
             {
                 return reinterpret_cast<void**>(&slots->u1.Function);
             }
@@ -49,23 +41,18 @@ void** FindImportSlot(HMODULE module, const char* dll, const char* function)
 
 void WriteSlot(void** slot, void* value)
 {
-    DWORD oldProtection = 0;
-    VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &oldProtection);
+    DWORD protection = 0;
+    VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &protection);
     *slot = value;
-    VirtualProtect(slot, sizeof(void*), oldProtection, &oldProtection);
+    VirtualProtect(slot, sizeof(void*), protection, &protection);
 }
 
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
 {
-    if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF)
-    {
-        auto fake = g_lookupFakes.find(name);
-        if (fake != g_lookupFakes.end())
-        {
-            return reinterpret_cast<FARPROC>(fake->second);
-        }
-    }
-    return GetProcAddress(module, name);
+    const auto fake =
+        reinterpret_cast<ULONG_PTR>(name) > 0xFFFF ? g_lookupFakes.find(name) : g_lookupFakes.end();
+    return fake != g_lookupFakes.end() ? reinterpret_cast<FARPROC>(fake->second)
+                                       : GetProcAddress(module, name);
 }
 } // namespace
 
@@ -75,12 +62,8 @@ HMODULE TestedModule()
 }
 
 CImportPatch::CImportPatch(HMODULE module, const char* dll, const char* function, void* fake)
+    : m_slot(module ? FindImportSlot(module, dll, function) : nullptr)
 {
-    if (!module)
-    {
-        return;
-    }
-    m_slot = FindImportSlot(module, dll, function);
     if (m_slot)
     {
         m_original = *m_slot;
@@ -98,22 +81,15 @@ CImportPatch::~CImportPatch()
 
 CFaultInjector::CFaultInjector(HMODULE module) : m_module(module)
 {
-    if (g_activeInjector)
-    {
-        ADD_FAILURE() << "only one CFaultInjector may be active";
-    }
+    EXPECT_EQ(nullptr, g_activeInjector) << "only one CFaultInjector may be active";
     g_activeInjector = this;
-    auto patch = std::make_unique<CImportPatch>(m_module, "kernel32.dll", "GetProcAddress",
-                                                reinterpret_cast<void*>(&FakeGetProcAddress));
-    if (patch->Applied())
-    {
-        m_patches.push_back(std::move(patch));
-    }
+    m_patches.push_back(std::make_unique<CImportPatch>(m_module, "kernel32.dll", "GetProcAddress",
+                                                       reinterpret_cast<void*>(&FakeGetProcAddress)));
 }
 
 CFaultInjector::~CFaultInjector()
 {
-    while (!m_patches.empty())
+    while (!m_patches.empty()) // restored in reverse order
     {
         m_patches.pop_back();
     }
@@ -122,66 +98,49 @@ CFaultInjector::~CFaultInjector()
     g_activeInjector = nullptr;
 }
 
-void* CFaultInjector::ReplaceImport(const char* dll, const char* function, void* fake, bool required)
+void* CFaultInjector::Patch(const char* dll, const char* function, void* fake, bool mustBeImported)
 {
     g_lookupFakes[function] = fake;
-    auto patch = std::make_unique<CImportPatch>(m_module, dll, function, fake);
-    if (!patch->Applied())
+    if (!dll)
     {
-        if (required)
-        {
-            ADD_FAILURE() << "the tested module does not import " << dll << "!" << function;
-        }
-        void* real = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(dll), function));
-        g_originals[function] = real;
-        return real;
+        return nullptr;
     }
-    void* original = patch->Original();
-    g_originals[function] = original;
+    auto patch = std::make_unique<CImportPatch>(m_module, dll, function, fake);
+    EXPECT_TRUE(patch->Applied() || !mustBeImported) << "the tested module does not import " << function;
+    void* original = patch->Applied()
+                         ? patch->Original()
+                         : reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(dll), function));
     m_patches.push_back(std::move(patch));
-    return original;
-}
-
-void CFaultInjector::ReplaceLookupOnly(const char* name, void* fake)
-{
-    g_lookupFakes[name] = fake;
+    return g_originals[function] = original;
 }
 
 void* CFaultInjector::Original(const char* function)
 {
-    auto original = g_originals.find(function);
+    const auto original = g_originals.find(function);
     return original == g_originals.end() ? nullptr : original->second;
 }
 
 CVirtualClock::CVirtualClock(CFaultInjector& injector, ULONGLONG startMs) : m_now(startMs)
 {
-    g_activeClock = this;
-    injector.ReplaceIfImported("kernel32.dll", "Sleep", &FakeSleep);
-    injector.ReplaceIfImported("kernel32.dll", "GetTickCount", &FakeGetTickCount);
-    injector.ReplaceIfImported("kernel32.dll", "GetTickCount64", &FakeGetTickCount64);
+    g_clock = this;
+    injector.Replace(
+        "kernel32.dll", "Sleep",
+        +[](DWORD ms) WINAPI {
+            if (g_clock->m_onSleep)
+            {
+                g_clock->m_onSleep(ms);
+            }
+            g_clock->m_sleeps.push_back(ms);
+            g_clock->m_now += ms;
+        },
+        false);
+    injector.Replace(
+        "kernel32.dll", "GetTickCount", +[]() WINAPI { return static_cast<DWORD>(g_clock->m_now); }, false);
+    injector.Replace(
+        "kernel32.dll", "GetTickCount64", +[]() WINAPI { return g_clock->m_now; }, false);
 }
 
 CVirtualClock::~CVirtualClock()
 {
-    g_activeClock = nullptr;
-}
-
-void WINAPI CVirtualClock::FakeSleep(DWORD ms)
-{
-    if (g_activeClock->m_onSleep)
-    {
-        g_activeClock->m_onSleep(ms);
-    }
-    g_activeClock->m_sleeps.push_back(ms);
-    g_activeClock->m_now += ms;
-}
-
-DWORD WINAPI CVirtualClock::FakeGetTickCount()
-{
-    return static_cast<DWORD>(g_activeClock->m_now);
-}
-
-ULONGLONG WINAPI CVirtualClock::FakeGetTickCount64()
-{
-    return g_activeClock->m_now;
+    g_clock = nullptr;
 }

@@ -1,8 +1,6 @@
 #pragma once
 #include <windows.h>
-#include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 // The module whose imports the tests replace: the library's code as msica_testable.dll.
@@ -26,10 +24,10 @@ class CImportPatch
     void* m_original = nullptr;
 };
 
-// A set of fakes for the code under test. A fake also answers the module's
-// GetProcAddress lookups of the same name, since the library finds some functions
-// (GetTickCount64, GetSystemFirmwareTable, ...) at run time. Fails the running test when
-// the module does not import a function it is asked to replace. One at a time.
+// A set of fakes for the code under test. A fake also answers the module's GetProcAddress
+// lookups of the same name, since the library finds some functions (GetTickCount64,
+// GetSystemFirmwareTable, ...) at run time. Fails the running test when the module does
+// not import a function it must replace. One at a time.
 class CFaultInjector
 {
   public:
@@ -38,30 +36,24 @@ class CFaultInjector
     CFaultInjector(const CFaultInjector&) = delete;
     CFaultInjector& operator=(const CFaultInjector&) = delete;
 
+    // Returns the real function (for fakes that pass calls on).
     template <class Function>
-    Function* Replace(const char* dll, const char* function, Function* fake)
-    {
-        return reinterpret_cast<Function*>(ReplaceImport(dll, function, reinterpret_cast<void*>(fake), true));
-    }
-    // The same, for a function the module may also use only through GetProcAddress.
-    template <class Function>
-    Function* ReplaceIfImported(const char* dll, const char* function, Function* fake)
+    Function* Replace(const char* dll, const char* function, Function* fake, bool mustBeImported = true)
     {
         return reinterpret_cast<Function*>(
-            ReplaceImport(dll, function, reinterpret_cast<void*>(fake), false));
+            Patch(dll, function, reinterpret_cast<void*>(fake), mustBeImported));
     }
     // Answers GetProcAddress(…, name) with fake without patching an import.
     template <class Function>
     void ReplaceLookup(const char* name, Function* fake)
     {
-        ReplaceLookupOnly(name, reinterpret_cast<void*>(fake));
+        Patch(nullptr, name, reinterpret_cast<void*>(fake), false);
     }
-    // The real function behind a replaced import (for fakes that pass calls on).
+    // The real function behind a replaced import.
     static void* Original(const char* function);
 
   private:
-    void* ReplaceImport(const char* dll, const char* function, void* fake, bool required);
-    void ReplaceLookupOnly(const char* name, void* fake);
+    void* Patch(const char* dll, const char* function, void* fake, bool mustBeImported);
 
     HMODULE m_module;
     std::vector<std::unique_ptr<CImportPatch>> m_patches;
@@ -74,8 +66,6 @@ class CVirtualClock
   public:
     explicit CVirtualClock(CFaultInjector& injector, ULONGLONG startMs = 10'000'000);
     ~CVirtualClock();
-    CVirtualClock(const CVirtualClock&) = delete;
-    CVirtualClock& operator=(const CVirtualClock&) = delete;
 
     const std::vector<DWORD>& Sleeps() const { return m_sleeps; }
     ULONGLONG Now() const { return m_now; }
@@ -85,10 +75,6 @@ class CVirtualClock
     void OnSleep(void (*callback)(DWORD ms)) { m_onSleep = callback; }
 
   private:
-    static void WINAPI FakeSleep(DWORD ms);
-    static DWORD WINAPI FakeGetTickCount();
-    static ULONGLONG WINAPI FakeGetTickCount64();
-
     ULONGLONG m_now;
     std::vector<DWORD> m_sleeps;
     void (*m_onSleep)(DWORD) = nullptr;
