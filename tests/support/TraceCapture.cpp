@@ -4,25 +4,19 @@
 
 namespace
 {
-std::vector<std::wstring> g_lines;
+std::vector<std::wstring> g_messages;
 std::wstring g_text;
+
+void WINAPI CaptureDebugString(LPCWSTR text)
+{
+    g_messages.emplace_back(text);
+    g_text += text;
+}
 } // namespace
 
-void WINAPI CTraceCapture::FakeOutputDebugStringW(LPCWSTR text)
-{
-    std::wstring line = text;
-    g_text += line;
-    if (!line.empty() && line.back() == L'\n')
-    {
-        line.pop_back();
-    }
-    g_lines.push_back(line);
-}
-
 CTraceCapture::CTraceCapture(DWORD level)
-    : m_global(L"SOFTWARE\\Debug"), m_application(L"SOFTWARE\\Debug\\MsiCA"),
-      m_patch(TestedModule(), "kernel32.dll", "OutputDebugStringW",
-              reinterpret_cast<void*>(&FakeOutputDebugStringW))
+    : m_patch(TestedModule(), "kernel32.dll", "OutputDebugStringW",
+              reinterpret_cast<void*>(&CaptureDebugString))
 {
     EXPECT_TRUE(m_patch.Applied());
     m_application.SetDword(L"WinDebugLevel", level);
@@ -32,35 +26,21 @@ CTraceCapture::CTraceCapture(DWORD level)
 
 CTraceCapture::~CTraceCapture()
 {
-    m_application.DeleteValue(L"WinDebugLevel");
     DeleteKeyTree(L"SOFTWARE\\Debug");
     g_Trace.ReadConfig();
 }
 
-std::wstring CTraceCapture::Text() const
+const std::wstring& CTraceCapture::Text() const
 {
     return g_text;
-}
-
-const std::vector<std::wstring>& CTraceCapture::Lines() const
-{
-    return g_lines;
-}
-
-bool CTraceCapture::Contains(const std::wstring& text) const
-{
-    return g_text.find(text) != std::wstring::npos;
 }
 
 size_t CTraceCapture::Count(const std::wstring& text) const
 {
     size_t count = 0;
-    for (const auto& line : g_lines)
+    for (const auto& message : g_messages)
     {
-        if (line.find(text) != std::wstring::npos)
-        {
-            ++count;
-        }
+        count += message.find(text) != std::wstring::npos;
     }
     return count;
 }
@@ -68,18 +48,15 @@ size_t CTraceCapture::Count(const std::wstring& text) const
 bool CTraceCapture::InOrder(const std::vector<std::wstring>& texts) const
 {
     size_t next = 0;
-    for (const auto& line : g_lines)
+    for (const auto& message : g_messages)
     {
-        if (next < texts.size() && line.find(texts[next]) != std::wstring::npos)
-        {
-            ++next;
-        }
+        next += next < texts.size() && message.find(texts[next]) != std::wstring::npos;
     }
     return next == texts.size();
 }
 
 void CTraceCapture::Clear()
 {
-    g_lines.clear();
+    g_messages.clear();
     g_text.clear();
 }

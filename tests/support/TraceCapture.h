@@ -12,24 +12,18 @@ class CTraceCapture
   public:
     explicit CTraceCapture(DWORD level = 6);
     ~CTraceCapture();
-    CTraceCapture(const CTraceCapture&) = delete;
-    CTraceCapture& operator=(const CTraceCapture&) = delete;
 
     // Every message as the debugger received it, joined.
-    std::wstring Text() const;
-    // The messages without their closing line feed, in order.
-    const std::vector<std::wstring>& Lines() const;
-    bool Contains(const std::wstring& text) const;
+    const std::wstring& Text() const;
+    bool Contains(const std::wstring& text) const { return Text().find(text) != std::wstring::npos; }
     // How many messages contain text.
     size_t Count(const std::wstring& text) const;
-    // Whether the messages containing each text appear in this order.
+    // Whether messages containing each text appear in this order.
     bool InOrder(const std::vector<std::wstring>& texts) const;
     void Clear();
 
   private:
-    static void WINAPI FakeOutputDebugStringW(LPCWSTR text);
-
-    CTestKey m_global;
-    CTestKey m_application;
+    CTestKey m_global{L"SOFTWARE\\Debug"};
+    CTestKey m_application{L"SOFTWARE\\Debug\\MsiCA"};
     CImportPatch m_patch;
 };
