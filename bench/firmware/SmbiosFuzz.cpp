@@ -7,6 +7,7 @@
 //
 // bench_firmware.exe [tables [seed [findings-folder]]]
 
+#include "support/TestFiles.h"
 #include "firmware/CSMBios.h"
 #include "support/PageEndBuffer.h"
 #include "trace/CTrace.h"
@@ -63,32 +64,6 @@ struct Seed
     std::vector<size_t> starts; // structure offsets, in table order
 };
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-std::vector<BYTE> ReadBytes(const std::wstring& path)
-{
-    std::vector<BYTE> bytes;
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-    {
-        return bytes;
-    }
-    LARGE_INTEGER size{};
-    GetFileSizeEx(file, &size);
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!bytes.empty() && !ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
-    {
-        bytes.clear();
-    }
-    CloseHandle(file);
-    return bytes;
-}
-
 void WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -121,7 +96,7 @@ std::vector<Seed> LoadSeeds(const std::wstring& folder)
     }
     do
     {
-        const std::vector<BYTE> rsmb = ReadBytes(folder + L"\\" + found.cFileName);
+        const std::vector<BYTE> rsmb = ReadFileBytes(folder + L"\\" + found.cFileName);
         if (rsmb.size() <= 8 || rsmb.size() - 8 > kTableCapacity / 2)
         {
             continue;

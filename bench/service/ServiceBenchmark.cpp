@@ -8,6 +8,7 @@
 #include "support/TestRegistry.h"
 #include "support/TestServices.h"
 #include "trace/CTrace.h"
+#include "BenchClock.h"
 #include <windows.h>
 #include <algorithm>
 #include <cstdio>
@@ -18,20 +19,6 @@ namespace
 constexpr int kRounds = 9;
 const wchar_t kService[] = L"SntSvc";
 
-double Now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return double(counter.QuadPart) / double(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Sleeps of the library, passed on to the real Sleep: what they asked for and how long
 // they took (a sleep overshoots by a little, which is not the library's work either).
 DWORD g_librarySleepsMs = 0;
@@ -39,9 +26,9 @@ double g_librarySleptMs = 0;
 void WINAPI CountingSleep(DWORD ms)
 {
     g_librarySleepsMs += ms;
-    const double start = Now();
+    const double start = Seconds();
     Sleep(ms);
-    g_librarySleptMs += (Now() - start) * 1000;
+    g_librarySleptMs += (Seconds() - start) * 1000;
 }
 
 // Time the library spends inside service control manager calls.
@@ -49,9 +36,9 @@ double g_inServiceCallsMs = 0;
 template <class Function, class... Arguments>
 auto Timed(const char* name, Arguments... arguments)
 {
-    const double start = Now();
+    const double start = Seconds();
     const auto result = reinterpret_cast<Function>(CFaultInjector::Original(name))(arguments...);
-    g_inServiceCallsMs += (Now() - start) * 1000;
+    g_inServiceCallsMs += (Seconds() - start) * 1000;
     return result;
 }
 SC_HANDLE WINAPI TimedOpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access)
@@ -119,16 +106,16 @@ Timing TimeLibrary(Action&& action)
     g_librarySleepsMs = 0;
     g_librarySleptMs = 0;
     g_inServiceCallsMs = 0;
-    const double start = Now();
+    const double start = Seconds();
     action();
-    return {(Now() - start) * 1000, g_librarySleptMs, g_inServiceCallsMs, g_librarySleepsMs};
+    return {(Seconds() - start) * 1000, g_librarySleptMs, g_inServiceCallsMs, g_librarySleepsMs};
 }
 
 double TimedSleep(DWORD ms)
 {
-    const double start = Now();
+    const double start = Seconds();
     Sleep(ms);
-    return (Now() - start) * 1000;
+    return (Seconds() - start) * 1000;
 }
 
 // The baseline: what a start or stop needs at the least, with the same sleeps the library
@@ -136,7 +123,7 @@ double TimedSleep(DWORD ms)
 Timing BareStart()
 {
     Timing timing;
-    const double start = Now();
+    const double start = Seconds();
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceW(scm, kService, SERVICE_QUERY_STATUS | SERVICE_START);
     SERVICE_STATUS status{};
@@ -146,7 +133,7 @@ Timing BareStart()
     QueryServiceStatus(service, &status);
     CloseServiceHandle(service);
     CloseServiceHandle(scm);
-    timing.wallMs = (Now() - start) * 1000;
+    timing.wallMs = (Seconds() - start) * 1000;
     if (status.dwCurrentState != SERVICE_RUNNING)
     {
         std::printf("baseline start did not end running (state %lu)\n", status.dwCurrentState);
@@ -157,7 +144,7 @@ Timing BareStart()
 Timing BareStop()
 {
     Timing timing;
-    const double start = Now();
+    const double start = Seconds();
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceW(scm, kService, SERVICE_QUERY_STATUS | SERVICE_STOP);
     SERVICE_STATUS status{};
@@ -168,7 +155,7 @@ Timing BareStop()
     timing.sleptMs += TimedSleep(5000);
     CloseServiceHandle(service);
     CloseServiceHandle(scm);
-    timing.wallMs = (Now() - start) * 1000;
+    timing.wallMs = (Seconds() - start) * 1000;
     if (status.dwCurrentState != SERVICE_STOPPED)
     {
         std::printf("baseline stop did not end stopped (state %lu)\n", status.dwCurrentState);

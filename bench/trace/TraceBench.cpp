@@ -6,34 +6,13 @@
 #include "trace/CRingFile.h"
 #include "trace/CTrace.h"
 #include "trace/CTraceFile.h"
+#include "BenchClock.h"
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 namespace
 {
-double Seconds()
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return double(now.QuadPart) / double(frequency.QuadPart);
-}
-
-template <class Body>
-double Best(int rounds, Body&& body)
-{
-    double best = 1e30;
-    for (int i = 0; i < rounds; ++i)
-    {
-        const double start = Seconds();
-        body();
-        const double elapsed = Seconds() - start;
-        best = elapsed < best ? elapsed : best;
-    }
-    return best;
-}
-
 std::wstring TempPath(const wchar_t* name)
 {
     wchar_t temp[MAX_PATH];

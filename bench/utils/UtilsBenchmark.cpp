@@ -5,6 +5,7 @@
 //   MultiByteToWideChar, write), with the peak working set of each in a process of its own.
 #include "util/CDirectory.h"
 #include "util/TextFileConversion.h"
+#include "BenchClock.h"
 #include <windows.h>
 #include <psapi.h>
 #include <shellapi.h>
@@ -23,20 +24,6 @@ constexpr DWORD kBigFileBytes = 20u << 20;
 constexpr DWORD kAnsiFileBytes = 50u << 20;
 constexpr DWORD kSmallAnsiFileBytes = 5u << 20;
 constexpr int kRounds = 7;
-
-double Now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return double(counter.QuadPart) / double(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 std::wstring TempRoot()
 {
@@ -93,7 +80,7 @@ double RunQuietly(const std::wstring& commandLine)
     PROCESS_INFORMATION process{};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    const double start = Now();
+    const double start = Seconds();
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &process))
     {
@@ -102,7 +89,7 @@ double RunQuietly(const std::wstring& commandLine)
         return -1;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
-    const double seconds = Now() - start;
+    const double seconds = Seconds() - start;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     CloseHandle(nul);
@@ -200,9 +187,9 @@ void BenchCopyDir(const std::wstring& work)
         {
             if ((turn + round) % 2 == 0)
             {
-                const double start = Now();
+                const double start = Seconds();
                 const bool ok = CopyDir(source.c_str(), byCopyDir.c_str());
-                copyDir.push_back(Now() - start);
+                copyDir.push_back(Seconds() - start);
                 if (!ok)
                 {
                     wprintf(L"CopyDir reported a failure\n");
@@ -269,7 +256,7 @@ SIZE_T PeakWorkingSet()
 // Child: converts one file one way and writes "seconds peak-bytes" to the result file.
 int RunConversionChild(const std::wstring& mode, const std::wstring& path, const std::wstring& resultPath)
 {
-    const double start = Now();
+    const double start = Seconds();
     bool ok = true;
     if (mode == L"--convert")
     {
@@ -279,7 +266,7 @@ int RunConversionChild(const std::wstring& mode, const std::wstring& path, const
     {
         ok = ReferenceConversion(path);
     }
-    const double seconds = Now() - start;
+    const double seconds = Seconds() - start;
     char result[96];
     const int length = snprintf(result, sizeof(result), "%.6f %llu", seconds,
                                 static_cast<unsigned long long>(PeakWorkingSet()));
