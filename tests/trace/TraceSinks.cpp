@@ -4,58 +4,34 @@
 namespace
 {
 CTraceSinks* g_sinks = nullptr;
-
-BOOL WINAPI FakeAllocConsole()
-{
-    ++g_sinks->consolesAllocated;
-    return TRUE;
-}
-
-HANDLE WINAPI FakeGetStdHandle(DWORD which)
-{
-    return which == STD_OUTPUT_HANDLE ? CTraceSinks::kConsole : INVALID_HANDLE_VALUE;
-}
-
-BOOL WINAPI FakeWriteConsoleW(HANDLE console, const void* text, DWORD count, DWORD* written, void*)
-{
-    if (console != CTraceSinks::kConsole)
-    {
-        return FALSE;
-    }
-    g_sinks->console.emplace_back(static_cast<const wchar_t*>(text), count);
-    *written = count;
-    return TRUE;
-}
-
-void WINAPI FakeOutputDebugStringW(LPCWSTR text)
-{
-    g_sinks->debugger.emplace_back(text);
-}
-
-int __cdecl CountingVscwprintf(const wchar_t* format, va_list args)
-{
-    ++g_sinks->formatCalls;
-    using Real = int(__cdecl*)(const wchar_t*, va_list);
-    return reinterpret_cast<Real>(CFaultInjector::Original("_vscwprintf"))(format, args);
-}
-
-int __cdecl CountingVsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list args)
-{
-    ++g_sinks->formatCalls;
-    using Real = int(__cdecl*)(wchar_t*, size_t, const wchar_t*, va_list);
-    return reinterpret_cast<Real>(CFaultInjector::Original("_vsnwprintf"))(buffer, count, format, args);
-}
+int (*g_realLength)(const wchar_t*, va_list) = nullptr;
+int (*g_realFormat)(wchar_t*, size_t, const wchar_t*, va_list) = nullptr;
 } // namespace
 
 CTraceSinks::CTraceSinks()
 {
     g_sinks = this;
-    injector.Replace("kernel32.dll", "AllocConsole", &FakeAllocConsole);
-    injector.Replace("kernel32.dll", "GetStdHandle", &FakeGetStdHandle);
-    injector.Replace("kernel32.dll", "WriteConsoleW", &FakeWriteConsoleW);
-    injector.Replace("kernel32.dll", "OutputDebugStringW", &FakeOutputDebugStringW);
-    injector.Replace("msvcrt.dll", "_vscwprintf", &CountingVscwprintf);
-    injector.Replace("msvcrt.dll", "_vsnwprintf", &CountingVsnwprintf);
+    injector.Replace(
+        "kernel32.dll", "AllocConsole", +[]() WINAPI -> BOOL { return ++g_sinks->consolesAllocated; });
+    injector.Replace(
+        "kernel32.dll", "GetStdHandle", +[](DWORD) WINAPI { return kConsole; });
+    injector.Replace(
+        "kernel32.dll", "WriteConsoleW",
+        +[](HANDLE, const void* text, DWORD count, DWORD* written, void*) WINAPI -> BOOL {
+            g_sinks->console.emplace_back(static_cast<const wchar_t*>(text), count);
+            return (*written = count), TRUE;
+        });
+    injector.Replace(
+        "kernel32.dll", "OutputDebugStringW",
+        +[](LPCWSTR text) WINAPI { g_sinks->debugger.emplace_back(text); });
+    g_realLength = injector.Replace(
+        "msvcrt.dll", "_vscwprintf", +[](const wchar_t* format, va_list args) {
+            return ++g_sinks->formatCalls, g_realLength(format, args);
+        });
+    g_realFormat = injector.Replace(
+        "msvcrt.dll", "_vsnwprintf", +[](wchar_t* buffer, size_t count, const wchar_t* format, va_list args) {
+            return ++g_sinks->formatCalls, g_realFormat(buffer, count, format, args);
+        });
 }
 
 CTraceSinks::~CTraceSinks()

@@ -16,7 +16,7 @@ struct TraceRegistry
 class CTraceSinks
 {
   public:
-    CTraceSinks();
+    CTraceSinks(); // stands in for the console and the debugger, counts CRT formatting
     ~CTraceSinks();
 
     std::vector<std::wstring> console;  // one entry per WriteConsoleW
