@@ -3,14 +3,15 @@
 # msiexec in a fresh prefix with the trace on, and prints the trace: tools/run-sample.sh [BUILD-DIR] [RUNMODE]
 set -e
 cd "$(dirname "$0")/.."
+tools="$(pwd)/tools"
 tools/install-deps.sh
 build=${1:-build}
 runmode=${2:-MORA}
 tools/configure.sh "$build"
 cmake --build "$build" --target MsiCA sample_msi
 prefix="$(cd "$build" && pwd)/sample-prefix"
-tools/wine-stop "$prefix" --remove
-trap 'tools/wine-stop "$prefix" --remove' EXIT
+"$tools/wine-stop" "$prefix" --remove
+trap '"$tools/wine-stop" "$prefix" --remove' EXIT
 run() { tools/wine-exec "$prefix" "$@"; }
 
 # Trace everything into C:\MsiCA-trace.log, with date and time on every line.
