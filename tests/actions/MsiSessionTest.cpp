@@ -21,7 +21,7 @@ class MsiSession : public testing::Test
     std::vector<std::wstring> RunAction(const std::wstring& properties, const std::wstring& entry)
     {
         const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
-        EXPECT_EQ(0u, RunProcess(L"msiexec /i " + package + L" /qn " + properties));
+        EXPECT_EQ(0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main " + properties));
         EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
         std::wstringstream text(ReadUtf16File(dir / L"session.log"));
         DeleteFileW((dir / L"session.log").c_str());
