@@ -1,0 +1,6 @@
+#include "driver/COrbiDriver.h"
+
+int COrbiDriver::Remove()
+{
+    return 0;
+}
