@@ -11,3 +11,11 @@ struct DeviceInfoListTraits
 
 // A Setup API device information list, destroyed when the holder goes.
 using CDeviceInfoList = CUniqueHandle<DeviceInfoListTraits>;
+
+// An empty device record with its size set, as every Setup API call that fills one needs.
+inline SP_DEVINFO_DATA EmptyDeviceInfoData()
+{
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof(data);
+    return data;
+}
