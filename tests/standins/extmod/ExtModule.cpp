@@ -1,65 +1,31 @@
-// Stand-in extension module. The variant is chosen at compile time:
-//   EM_RESULT=n   EM_SetupAction returns n
-//   EM_FAULT      it raises an access violation
-//   EM_THROW      it throws a C++ exception
-//   EM_NO_ENTRY   the DLL has no EM_SetupAction
-// Every variant appends to "<its own file name without .dll>.codes" beside itself: "+" when
-// loaded, the code of each call followed by ";", "-" when freed. A test copies the DLL under
-// a module's name and reads that record: "+1;-" is one call with code 1, freed afterwards.
+// Stand-in extension module; the variant is chosen at compile time: EM_RESULT=n returns n,
+// EM_FAULT raises an access violation, EM_THROW throws a C++ exception, EM_NO_ENTRY has no
+// EM_SetupAction. Appends to "<own file name>.codes" beside itself "+" when loaded, "<code>;"
+// per call and "-" when freed: "+1;-" is one call with code 1 (codes below 10) and a free.
 #include <windows.h>
 #include <stdexcept>
 
-namespace
-{
-wchar_t g_recordPath[MAX_PATH];
+static wchar_t g_record[MAX_PATH + 8];
 
-void Record(const char* text)
+static void Record(const char* text)
 {
-    HANDLE file = CreateFileW(g_recordPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-    {
-        return;
-    }
-    DWORD written = 0;
+    HANDLE file = CreateFileW(g_record, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    DWORD written;
     WriteFile(file, text, lstrlenA(text), &written, nullptr);
     CloseHandle(file);
 }
 
-void SetRecordPath(HINSTANCE instance)
-{
-    DWORD length = GetModuleFileNameW(instance, g_recordPath, MAX_PATH - 8);
-    wchar_t* dot = wcsrchr(g_recordPath, L'.');
-    if (length == 0 || !dot)
-    {
-        g_recordPath[0] = L'\0';
-        return;
-    }
-    lstrcpyW(dot, L".codes");
-}
-} // namespace
-
 #ifndef EM_NO_ENTRY
 extern "C" __declspec(dllexport) BYTE EM_SetupAction(DWORD code)
 {
-    char text[16];
-    char* end = text + sizeof text - 1;
-    *end = '\0';
-    *--end = ';';
-    do
-    {
-        *--end = static_cast<char>('0' + code % 10);
-        code /= 10;
-    } while (code);
-    Record(end);
-#if defined(EM_FAULT)
+    const char text[] = {char('0' + code % 10), ';', 0};
+    Record(text);
+#ifdef EM_FAULT
     *static_cast<volatile int*>(nullptr) = 1;
-    return 1;
 #elif defined(EM_THROW)
     throw std::runtime_error("stand-in module failure");
-#else
-    return EM_RESULT;
 #endif
+    return EM_RESULT;
 }
 #endif
 
@@ -67,12 +33,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH)
     {
-        SetRecordPath(instance);
-        Record("+");
+        lstrcpyW(g_record + GetModuleFileNameW(instance, g_record, MAX_PATH), L".codes");
     }
-    else if (reason == DLL_PROCESS_DETACH)
-    {
-        Record("-");
-    }
+    Record(reason == DLL_PROCESS_ATTACH ? "+" : reason == DLL_PROCESS_DETACH ? "-" : "");
     return TRUE;
 }
