@@ -18,11 +18,11 @@ run reg add 'HKLM\SOFTWARE\Debug' /f >/dev/null
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v FileDebugLevel /t REG_DWORD /d 3 /f >/dev/null
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v TraceFile /t REG_SZ /d 'C:\trace.log' /f >/dev/null
 
-# step NAME PACKAGE-VERSION ACTIONS STATE TRACE-LINES /i|/x [PROPERTY=VALUE...]
+# step NAME PACKAGE-SUFFIX ACTIONS STATE TRACE-LINES /i|/x [PROPERTY=VALUE...]
 step() {
-    name=$1 msi="Z:$(echo "$bin/MsiCASample-$2.msi" | tr / '\\')" actions=$3 state=$4 lines=$5 && shift 5
+    name=$1 msi="Z:$(echo "$bin/MsiCASample$2.msi" | tr / '\\')" actions=$3 state=$4 lines=$5 && shift 5
     option=$1 && shift
-    run msiexec "$option" "$msi" /qn /l*v "C:\\$name.log" "$@" >/dev/null
+    "$tools/wine-exec" "$prefix" msiexec "$option" "$msi" /qn /l*v "C:\\$name.log" "$@" >/dev/null 2>&1
     expect "$name: msiexec result" 0 $?
     log=$prefix/drive_c/$name.log trace=$work/$name.trace
     iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/trace.log" | tr -d '\r' >"$trace" && rm "$prefix/drive_c/trace.log"
@@ -40,22 +40,22 @@ step() {
 
 ran='moraCA_EMDataBackup MoraCA_EMDataRestore MoraCA_EMDataConvert MoraCA_EMDataCleanup'
 halb=vrxCA_RegDriver ready='vrxCA_FinalConfig vrxCA_StartSentrel' up="RUNNING [bios busio smbus] [7.31.0.415 (stand-in)]"
-step install 1.0.0 "$ran $halb $ready" "$up EM_DEF:34 EM_DRVMON: EM_UPDATE:34 e3b0c44298fc1c14" \
+step install '' "$ran $halb $ready" "$up EM_DEF:34 EM_DRVMON: EM_UPDATE:34 e3b0c44298fc1c14" \
     'Sentrel service successfully started!|Halb2 SMBUS device driver successfully loaded' /i
 # What the running service wrote: a UTF-16 CommonConfig.ccs (kept as it is), the bookmark, a tree.
 data=$root/Data && mkdir -p "$data/EM_UPDATE/cache"
 printf '\377\376c\0=\0001\0' >"$data/CommonConfig.ccs" && printf 7 >"$data/loggetd.bookmark"
 head -c 70000 /dev/urandom >"$data/EM_UPDATE/cache/state.bin" && saved=$(tree "$data")
-step mora 1.1.0 "vrxCA_StopSentrel $ran moraCA_Halb2DriverRemove moraCA_Halb2DriverInstall moraCA_RestartMicrosoftIpmi $ready" \
+step mora -1.1.0 "vrxCA_StopSentrel $ran moraCA_Halb2DriverRemove moraCA_Halb2DriverInstall moraCA_RestartMicrosoftIpmi $ready" \
     "$up EM_DEF:1234 EM_DRVMON: EM_UPDATE:1234 $saved" \
     'Sentrel service successfully stopped!|Found CustomActionData: "MORA"|Run mode set to 5|Halb2 BIOS device successfully removed' \
     /i RUNMODE=MORA
 temp=$(echo "$prefix"/drive_c/users/*/Temp)
 cmp -s "$data/CommonConfig.ccs" "$temp/EM_DEF/CommonConfig.ccs" && cmp -s "$data/loggetd.bookmark" "$temp/EM_DRVMON/loggetd.bookmark" ||
     expect 'mora: the settings of EM_DEF and EM_DRVMON saved' saved 'not saved'
-step plain 1.2.0 "vrxCA_StopSentrel $ran moraCA_Halb2DriverRemove $halb $ready" "$up EM_DEF:34 EM_DRVMON: EM_UPDATE:34 $saved" \
+step plain -1.2.0 "vrxCA_StopSentrel $ran moraCA_Halb2DriverRemove $halb $ready" "$up EM_DEF:34 EM_DRVMON: EM_UPDATE:34 $saved" \
     'Run mode set to 0|Config of Sentrel copied to|Config of Sentrel restored from' /i
 expect 'plain: the data folder saved' "$saved" "$(tree "$temp/Sentrel")"
-step remove 1.2.0 'vrxCA_StopSentrel vrxCA_UnregDriver' "none [] [] EM_DEF: EM_DRVMON: EM_UPDATE: $saved" \
+step remove -1.2.0 'vrxCA_StopSentrel vrxCA_UnregDriver' "none [] [] EM_DEF: EM_DRVMON: EM_UPDATE: $saved" \
     'Sentrel service successfully stopped!|Halb2 BIOS device successfully removed' /x
 exit $failed
