@@ -20,8 +20,7 @@ run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v TraceFile /t REG_SZ /d 'C:\trace.log'
 
 # step NAME PACKAGE-SUFFIX ACTIONS STATE TRACE-LINES /i|/x [PROPERTY=VALUE...]
 step() {
-    name=$1 msi="Z:$(echo "$bin/MsiCASample$2.msi" | tr / '\\')" actions=$3 state=$4 lines=$5 && shift 5
-    option=$1 && shift
+    name=$1 msi="Z:$(echo "$bin/MsiCASample$2.msi" | tr / '\\')" actions=$3 state=$4 lines=$5 option=$6 && shift 6
     "$tools/wine-exec" "$prefix" msiexec "$option" "$msi" /qn /l*v "C:\\$name.log" "$@" >/dev/null 2>&1
     expect "$name: msiexec result" 0 $?
     log=$prefix/drive_c/$name.log trace=$work/$name.trace
@@ -29,7 +28,7 @@ step() {
     expect "$name: actions in the trace" "$actions" "$(sed -n 's/^MsiCA  *: \([vm][a-z]*CA_[A-Za-z0-9]*\|MoraCA_[A-Za-z]*\)$/\1/p' "$trace" | xargs)"
     expect "$name: results in the MSI log" "$(echo "$actions" | sed 's/Mora/mora/g' | xargs -n1 | sort -u | sed 's/$/ 1/' | xargs)" \
         "$(sed -n 's/^Action ended [0-9:]*: \([vm][a-z]*CA_[A-Za-z0-9]*\)\. Return value \([0-9]*\)\.$/\1 \2/p' "$log" | sort -u | xargs)"
-    echo "$lines" | tr '|' '\n' | while read -r line; do [ -z "$line" ] || grep -qF "$line" "$trace" || echo "$name: no trace line \"$line\""; done | grep . && failed=1
+    expect "$name: trace lines missing" '' "$(echo "$lines" | tr '|' '\n' | while read -r l; do grep -qF "$l" "$trace" || echo "$l"; done | xargs -0)"
     devices=$(run reg query 'HKLM\SYSTEM\CurrentControlSet\Enum\Root' /s | sed -n 's/.*HardwareID.*{809E0B92-25A8-4fa0-9FBB-43A2F758EA93}\\//p' | xargs)
     version=$(run reg query "$setup" /v Version | sed -n 's/.*REG_SZ *//p')
     service=$(run sc query SntSvc | sed -n 's/.*STATE *: [0-9] *//p')
