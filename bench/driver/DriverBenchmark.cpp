@@ -12,6 +12,7 @@
 #include "support/FaultInjection.h"
 #include "support/TestDevices.h"
 #include "support/TestRegistry.h"
+#include "trace/CTrace.h"
 #include "BenchClock.h"
 #include <algorithm>
 #include <cfgmgr32.h>
@@ -193,7 +194,7 @@ void Report(const char* action, const std::vector<Timing>& library, const std::v
 
 std::wstring g_inf;
 
-void BenchActions()
+void BenchActions(const char* title)
 {
     wchar_t bin[MAX_PATH];
     std::wstring folder(bin, GetModuleFileNameW(nullptr, bin, MAX_PATH));
@@ -212,10 +213,9 @@ void BenchActions()
         bareInstall.push_back(Measure([] { BareInstall(g_inf); }));
         bareRemove.push_back(Measure(BareRemove));
     }
-    std::printf(
-        "(b) board driver actions, trace off, medians of %d rounds; %zu legacy pauses of 1 s taken on the "
-        "virtual clock:\n",
-        kActionRounds, clock.Sleeps().size());
+    std::printf("(b) board driver actions, %s, medians of %d rounds; %zu legacy pauses of 1 s taken on the "
+                "virtual clock:\n",
+                title, kActionRounds, clock.Sleeps().size());
     Report("moraCA_Halb2DriverInstall", install, bareInstall);
     Report("moraCA_Halb2DriverRemove", remove, bareRemove);
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -261,7 +261,19 @@ void BenchSearch()
 
 int main()
 {
-    BenchActions();
+    BenchActions("trace off");
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring traceFile = std::wstring(temp) + L"msica-bench-driver.log";
+    {
+        CTestKey global(L"SOFTWARE\\Debug"), application(L"SOFTWARE\\Debug\\MsiCA");
+        application.SetDword(L"FileDebugLevel", 6).SetString(L"TraceFile", traceFile);
+        // The trace reads its configuration when the library loads; this run needs it now.
+        g_Trace.ReadConfig();
+        BenchActions("trace at level 6 into a file");
+    }
+    g_Trace.ReadConfig();
+    DeleteFileW(traceFile.c_str());
     BenchSearch();
     return 0;
 }
