@@ -35,14 +35,18 @@ UINT RestartMicrosoftIpmi(MSIHANDLE)
     return CIpmiDriver::RestartMicrosoftIpmi() ? 1 : 0;
 }
 
+// Installs whichever generation fits the system, despite the name.
 UINT Halb2DriverInstall(MSIHANDLE)
 {
-    return 0;
+    std::wstring folder;
+    GetFileRoot(folder);
+    return CHalbDriver::Install(folder.c_str());
 }
 
+// Removes both generations.
 UINT Halb2DriverRemove(MSIHANDLE)
 {
-    return 0;
+    return CHalbDriver::Remove();
 }
 } // namespace
 
