@@ -6,7 +6,14 @@ struct DeviceInfoListTraits
 {
     using Handle = HDEVINFO;
     static Handle Empty() { return INVALID_HANDLE_VALUE; }
-    static bool Close(Handle h) { return SetupDiDestroyDeviceInfoList(h) != FALSE; }
+    // Callers read the last error of the step before; the destruction leaves it alone.
+    static bool Close(Handle h)
+    {
+        const DWORD error = GetLastError();
+        const bool destroyed = SetupDiDestroyDeviceInfoList(h) != FALSE;
+        SetLastError(error);
+        return destroyed;
+    }
 };
 
 // A Setup API device information list, destroyed when the holder goes.

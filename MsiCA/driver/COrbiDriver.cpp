@@ -17,7 +17,7 @@ int COrbiDriver::Remove()
     if (version.dwMajorVersion < 10)
     {
         TRACE(2, L"\n" ORBI_TAG L"Windows Server 20016 or higher not detected! ORBI driver(s) are not "
-                                L"installed here!");
+                 L"installed here!");
         return 0;
     }
     TRACE(2, ORBI_TAG L"Remove ORBI driver ...");

@@ -38,28 +38,25 @@ bool UpdateDriver(const wchar_t* hardwareId, const wchar_t* infPath)
     return updated;
 }
 
-bool Fail(DWORD error)
+DWORD StepFailed(const wchar_t* line, DWORD error)
 {
-    SetLastError(error);
-    return false;
+    TRACE(1, line, error);
+    return error;
 }
-} // namespace
 
-bool CWdmDeviceInstaller::InstallOrUpdate(const wchar_t* hardwareId, const wchar_t* infPath)
+// The steps of InstallOrUpdate; 0 or the failing step's code. The device information list
+// is gone when it returns, so that its destruction cannot touch the caller's last error.
+DWORD CreateDeviceAndUpdateDriver(const wchar_t* hardwareId, const wchar_t* infPath)
 {
-    if (!hardwareId || !infPath)
-    {
-        return Fail(0);
-    }
     TRACE(4, WDM_TAG L"Install (or update) WDM driver for hardware Id \"%s\" from INF file \"%s\"",
           hardwareId, infPath);
     wchar_t fullPath[MAX_PATH] = {};
     const DWORD length = GetFullPathNameW(infPath, MAX_PATH, fullPath, nullptr);
     if (length == 0 || length >= MAX_PATH)
     {
-        const DWORD error = LastErrorOr(ERROR_FILENAME_EXCED_RANGE);
-        TRACE(1, WDM_TAG L"## ERROR 0x%X! GetFullPathName() FAILED!", error);
-        return Fail(error);
+        // A path that does not fit leaves no error of its own.
+        return StepFailed(WDM_TAG L"## ERROR 0x%X! GetFullPathName() FAILED!",
+                          length == 0 ? LastErrorOr(ERROR_INVALID_NAME) : ERROR_FILENAME_EXCED_RANGE);
     }
     TRACE(4, WDM_TAG L"Full INF file path: \"%s\"", fullPath);
 
@@ -71,40 +68,35 @@ bool CWdmDeviceInstaller::InstallOrUpdate(const wchar_t* hardwareId, const wchar
     wchar_t className[kClassNameChars] = {};
     if (!SetupDiGetINFClassW(fullPath, &classGuid, className, kClassNameChars, nullptr))
     {
-        const DWORD error = LastErrorOr(ERROR_INVALID_DATA);
-        TRACE(1, WDM_TAG L"## ERROR 0x%X! SetupDiGetINFClass FAILED!", error);
-        return Fail(error);
+        return StepFailed(WDM_TAG L"## ERROR 0x%X! SetupDiGetINFClass FAILED!",
+                          LastErrorOr(ERROR_INVALID_DATA));
     }
     TRACE(4, WDM_TAG L"INF class name: \"%s\"", className);
 
     CDeviceInfoList list(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
     if (!list)
     {
-        const DWORD error = LastErrorOr(ERROR_INVALID_HANDLE);
-        TRACE(1, WDM_TAG L"## ERROR 0x%X! SetupDiCreateDeviceInfoList FAILED!", error);
-        return Fail(error);
+        return StepFailed(WDM_TAG L"## ERROR 0x%X! SetupDiCreateDeviceInfoList FAILED!",
+                          LastErrorOr(ERROR_INVALID_HANDLE));
     }
     SP_DEVINFO_DATA data = EmptyDeviceInfoData();
     if (!SetupDiCreateDeviceInfoW(list.Get(), className, &classGuid, nullptr, nullptr, DICD_GENERATE_ID,
                                   &data))
     {
-        const DWORD error = LastErrorOr(ERROR_INVALID_DATA);
-        TRACE(1, WDM_TAG L"## ERROR 0x%X! SetupDiCreateDeviceInfo FAILED!", error);
-        return Fail(error);
+        return StepFailed(WDM_TAG L"## ERROR 0x%X! SetupDiCreateDeviceInfo FAILED!",
+                          LastErrorOr(ERROR_INVALID_DATA));
     }
     const DWORD listBytes = static_cast<DWORD>((lstrlenW(hardwareIdList) + 2) * sizeof(wchar_t));
     if (!SetupDiSetDeviceRegistryPropertyW(list.Get(), &data, SPDRP_HARDWAREID,
                                            reinterpret_cast<const BYTE*>(hardwareIdList), listBytes))
     {
-        const DWORD error = LastErrorOr(ERROR_INVALID_DATA);
-        TRACE(1, WDM_TAG L"## ERROR 0x%X! SetupDiSetDeviceRegistryProperty FAILED!", error);
-        return Fail(error);
+        return StepFailed(WDM_TAG L"## ERROR 0x%X! SetupDiSetDeviceRegistryProperty FAILED!",
+                          LastErrorOr(ERROR_INVALID_DATA));
     }
     if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, list.Get(), &data))
     {
-        const DWORD error = LastErrorOr(ERROR_INVALID_DATA);
-        TRACE(1, WDM_TAG L"## ERROR 0x%X! SetupDiCallClassInstaller FAILED!", error);
-        return Fail(error);
+        return StepFailed(WDM_TAG L"## ERROR 0x%X! SetupDiCallClassInstaller FAILED!",
+                          LastErrorOr(ERROR_INVALID_DATA));
     }
 
     TRACE(5, WDM_TAG L"Call UpdateDriverForPlugAndPlayDevices() ...");
@@ -115,7 +107,18 @@ bool CWdmDeviceInstaller::InstallOrUpdate(const wchar_t* hardwareId, const wchar
     {
         TRACE(1, WDM_TAG L"## ERROR 0x%X! UpdateDriverForPlugAndPlayDevices FAILED!", error);
     }
-    list.Reset();
+    return error;
+}
+} // namespace
+
+bool CWdmDeviceInstaller::InstallOrUpdate(const wchar_t* hardwareId, const wchar_t* infPath)
+{
+    if (!hardwareId || !infPath)
+    {
+        SetLastError(0);
+        return false;
+    }
+    const DWORD error = CreateDeviceAndUpdateDriver(hardwareId, infPath);
     SetLastError(error);
-    return updated;
+    return error == 0;
 }
