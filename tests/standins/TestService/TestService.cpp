@@ -3,8 +3,8 @@
 //   --start-pending MS --start-hint MS   stay start-pending this long, with this wait hint
 //   --no-stop                            never accept the stop control
 //   --stop-pending MS                    stay stop-pending this long after the stop control
-//   --hold PATH                          keep the file PATH (no blanks) open without sharing
-//                                        while running, append "flushed" to it when stopping
+//   --hold PATH                          hold the file (no blanks in PATH) like a database:
+//                                        unshared while running, "flushed" appended at the stop
 #include <windows.h>
 #include <cwchar>
 
@@ -38,32 +38,22 @@ DWORD WINAPI Handler(DWORD control, DWORD, void*, void*)
     return NO_ERROR;
 }
 
-// A file held like a database that only the stop flushes and releases.
-HANDLE OpenHeldFile()
-{
-    const wchar_t* option = wcsstr(GetCommandLineW(), L"--hold ");
-    if (!option)
-        return INVALID_HANDLE_VALUE;
-    wchar_t path[MAX_PATH] = {};
-    swscanf(option + 7, L"%259ls", path);
-    return CreateFileW(path, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
-}
-
 void WINAPI ServiceMain(DWORD, wchar_t** argv)
 {
     g_statusHandle = RegisterServiceCtrlHandlerExW(argv[0], Handler, nullptr);
     Report(SERVICE_START_PENDING, Option(L"--start-hint"));
     Sleep(Option(L"--start-pending"));
-    const HANDLE held = OpenHeldFile();
+    const wchar_t* hold = wcsstr(GetCommandLineW(), L"--hold ");
+    wchar_t path[MAX_PATH] = {};
+    if (hold)
+        swscanf(hold + 7, L"%259ls", path);
+    const HANDLE held = CreateFileW(path, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     Report(SERVICE_RUNNING);
     WaitForSingleObject(g_stopRequested, INFINITE);
     Sleep(Option(L"--stop-pending"));
-    if (held != INVALID_HANDLE_VALUE)
-    {
-        DWORD written = 0;
-        WriteFile(held, "flushed", 7, &written, nullptr);
-        CloseHandle(held);
-    }
+    DWORD written = 0;
+    WriteFile(held, "flushed", 7, &written, nullptr); // fails harmlessly without --hold
+    CloseHandle(held);
     Report(SERVICE_STOPPED);
 }
 } // namespace
