@@ -10,6 +10,7 @@
 #include "util/CDirectory.h"
 #include "util/CFileVersionInfo.h"
 #include "util/CUniqueHandle.h"
+#include "util/ProcAddress.h"
 #include "util/ProductLocations.h"
 #include "util/StringFormat.h"
 #include "util/TextFileConversion.h"
@@ -46,7 +47,9 @@ void SaveOldModuleSettings(const std::wstring& module, bool versionChecked)
     {
         if (versionChecked)
         {
-            TRACE(2, MSICA_TAG L"Special backup handling for extension module \"%s\": Backup file \"CommonConfig.ccs\"",
+            TRACE(2,
+                  MSICA_TAG L"Special backup handling for extension module \"%s\": Backup file "
+                            L"\"CommonConfig.ccs\"",
                   module.c_str());
         }
         CComponentSettingsBackup::BackupFile(module.c_str(), JoinPath(data, L"CommonConfig.ccs").c_str());
@@ -55,14 +58,17 @@ void SaveOldModuleSettings(const std::wstring& module, bool versionChecked)
     {
         if (versionChecked)
         {
-            TRACE(2, MSICA_TAG L"Special backup handling for extension module \"%s\": Backup file \"loggetd.bookmark\"",
+            TRACE(2,
+                  MSICA_TAG L"Special backup handling for extension module \"%s\": Backup file "
+                            L"\"loggetd.bookmark\"",
                   module.c_str());
         }
         CComponentSettingsBackup::BackupFile(module.c_str(), JoinPath(data, L"loggetd.bookmark").c_str());
     }
     else if (module == L"EM_UPDATE" && versionChecked)
     {
-        TRACE(2, MSICA_TAG L"Special backup handling for extension module \"%s\": Backup folder \"EM_UPDATE\"",
+        TRACE(2,
+              MSICA_TAG L"Special backup handling for extension module \"%s\": Backup folder \"EM_UPDATE\"",
               module.c_str());
         CComponentSettingsBackup::BackupDirectory(module.c_str(), JoinPath(data, L"EM_UPDATE").c_str());
     }
@@ -78,8 +84,7 @@ void BackupModule(const std::wstring& binPath, const std::wstring& module)
               module.c_str());
         return;
     }
-    const auto entry =
-        reinterpret_cast<EMSetupActionProc>(reinterpret_cast<void*>(GetProcAddress(dll.Get(), EM_SETUP_ACTION_ENTRY)));
+    const auto entry = GetProcAddressAs<EMSetupActionProc>(dll.Get(), EM_SETUP_ACTION_ENTRY);
     if (!entry)
     {
         TRACE(1, MSICA_TAG L"ERROR 0x%X! \"%s\": Could not found DLL entry EM_SetupAction", GetLastError(),
@@ -91,7 +96,8 @@ void BackupModule(const std::wstring& binPath, const std::wstring& module)
     BYTE result = 0;
     if (!CSentrelSetupA::InvokeEntry(entry, EM_SETUP_ACTION_DATA_BACKUP, result))
     {
-        TRACE(1, MSICA_TAG L"ERROR! \"%s\": Exception during SetupAction (%s) for EM ", module.c_str(), actionName);
+        TRACE(1, MSICA_TAG L"ERROR! \"%s\": Exception during SetupAction (%s) for EM ", module.c_str(),
+              actionName);
     }
     else if (result == 1)
     {
@@ -107,7 +113,8 @@ void BackupModule(const std::wstring& binPath, const std::wstring& module)
     TRACE(3, MSICA_TAG L"Extension module \"%s\": Version MS: 0x%X", module.c_str(), fixed.dwFileVersionMS);
     if (fixed.dwFileVersionMS > kLastVersionWithoutOwnBackup)
     {
-        TRACE(3, MSICA_TAG L"Extension module \"%s\": DLL version > 7.10.xx. Special backup handling skipped.",
+        TRACE(3,
+              MSICA_TAG L"Extension module \"%s\": DLL version > 7.10.xx. Special backup handling skipped.",
               module.c_str());
         return;
     }
@@ -185,7 +192,8 @@ void BackupSentrel()
         const DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS)
         {
-            TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to create target directory \"%s\"!", error, backupDir.c_str());
+            TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to create target directory \"%s\"!", error,
+                  backupDir.c_str());
             return;
         }
         TRACE(2, MSICA_TAG L"Clean up Sentrel backup directory \"%s\"", backupDir.c_str());
@@ -243,8 +251,8 @@ void RestoreSentrel()
     }
     else
     {
-        TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to restore config of Sentrel from \"%s\" to \"%s\"", GetLastError(),
-              source.c_str(), data.c_str());
+        TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to restore config of Sentrel from \"%s\" to \"%s\"",
+              GetLastError(), source.c_str(), data.c_str());
     }
     std::wstring config;
     FormatString(config, L"%s\\CommonConfig.ccs", data.c_str());

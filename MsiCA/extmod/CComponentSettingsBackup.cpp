@@ -58,7 +58,8 @@ bool CComponentSettingsBackup::BackupDirectory(const wchar_t* component, const w
     }
     else
     {
-        TRACE(4, BACKUP_TAG L"Component settings backup directory \"%s\" does not yet exist.", backup.c_str());
+        TRACE(4, BACKUP_TAG L"Component settings backup directory \"%s\" does not yet exist.",
+              backup.c_str());
     }
     if (!CreateDir(backup.c_str()))
     {
@@ -68,8 +69,8 @@ bool CComponentSettingsBackup::BackupDirectory(const wchar_t* component, const w
     }
     if (!CopyDir(source, backup.c_str()))
     {
-        TRACE(1, BACKUP_TAG L"ERROR 0x%X! Failed to save component settings directory to \"%s\"", GetLastError(),
-              backup.c_str());
+        TRACE(1, BACKUP_TAG L"ERROR 0x%X! Failed to save component settings directory to \"%s\"",
+              GetLastError(), backup.c_str());
         return false;
     }
     TRACE(2, BACKUP_TAG L"Saved component settings diretory to \"%s\"", backup.c_str());
@@ -104,8 +105,8 @@ bool CComponentSettingsBackup::BackupFile(const wchar_t* component, const wchar_
     }
     if (!*file || CopyFileW(file, backup.c_str(), TRUE) != 1)
     {
-        TRACE(1, BACKUP_TAG L"ERROR 0x%X! Failed to save component settings file \"%s\" to \"%s\"", GetLastError(),
-              name, backup.c_str());
+        TRACE(1, BACKUP_TAG L"ERROR 0x%X! Failed to save component settings file \"%s\" to \"%s\"",
+              GetLastError(), name, backup.c_str());
         return false;
     }
     TRACE(2, BACKUP_TAG L"Saved component settings file \"%s\" to \"%s\"", name, backup.c_str());

@@ -239,8 +239,8 @@ bool CopyDir(const wchar_t* source, const wchar_t* destination)
     // A copy into its own source would find its copies again and again.
     if (IsSameOrInsideDir(destination, source))
     {
-        TRACE(1, DIR_TAG L"ERROR 0x%X! Destination \"%s\" lies inside the source \"%s\"", ERROR_INVALID_PARAMETER,
-              destination, source);
+        TRACE(1, DIR_TAG L"ERROR 0x%X! Destination \"%s\" lies inside the source \"%s\"",
+              ERROR_INVALID_PARAMETER, destination, source);
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
