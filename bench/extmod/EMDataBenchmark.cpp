@@ -11,6 +11,7 @@
 #include "BenchClock.h"
 #include "BenchFiles.h"
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,6 @@ namespace
 constexpr int kFolders = 100;
 constexpr int kFilesPerFolder = 100;
 constexpr int kRounds = 5;
-constexpr int kTraceRounds = 3;
 
 // 10,000 files of 4 to 36 KB (200 MB in all) in 100 folders.
 void BuildTree(const std::wstring& root)
@@ -57,10 +57,10 @@ void ReportRatio(const wchar_t* what, const std::vector<double>& times, const st
             Median(baseline), Median(baseline) / Median(times));
 }
 
-void CompareWithXcopy(const std::wstring& data, const std::wstring& backup)
+void CompareWithXcopy(const std::wstring& data, const std::wstring& backup, int rounds)
 {
     std::vector<double> backups, restores, xcopyOut, xcopyBack, actions, xcopy;
-    for (int round = 0; round < kRounds; ++round)
+    for (int round = 0; round < rounds; ++round)
     {
         for (int turn = 0; turn < 2; ++turn)
         {
@@ -83,53 +83,45 @@ void CompareWithXcopy(const std::wstring& data, const std::wstring& backup)
         wprintf(L"  round %d: actions %.2f + %.2f s, xcopy %.2f + %.2f s\n", round + 1, backups.back(),
                 restores.back(), xcopyOut.back(), xcopyBack.back());
     }
-    wprintf(L"(a) speed against xcopy /E /I /Y (xcopy time / action time), medians of %d rounds:\n", kRounds);
+    wprintf(L"(a) speed against xcopy /E /I /Y (xcopy time / action time), medians of %d rounds:\n", rounds);
     ReportRatio(L"moraCA_EMDataBackup vs xcopy out", backups, xcopyOut);
     ReportRatio(L"moraCA_EMDataRestore vs xcopy back", restores, xcopyBack);
     ReportRatio(L"backup + restore vs xcopy both ways", actions, xcopy);
 }
 
-// Backups with the trace as the registry configures it; the file is removed after each.
-std::vector<double> TracedBackups(const std::wstring& backup, const std::wstring& traceFile)
+// Backups with the trace off, at level 6 into an ordinary file and into a ring file, in
+// turns, so that the load of the machine falls on all three alike.
+void CompareTraceSinks(const std::wstring& backup, const std::wstring& traceFile, int rounds)
 {
-    g_Trace.ReadConfig();
-    std::vector<double> times;
-    for (int round = 0; round < kTraceRounds; ++round)
+    std::vector<double> times[3];
+    for (int round = 0; round < rounds; ++round)
     {
-        RemoveTree(backup);
-        times.push_back(TimeIt(moraCA_EMDataBackup));
-        WIN32_FILE_ATTRIBUTE_DATA info{};
-        if (GetFileAttributesExW(traceFile.c_str(), GetFileExInfoStandard, &info))
-            wprintf(L"  round %d: %.2f s, trace file %lu KB\n", round + 1, times.back(),
-                    info.nFileSizeLow / 1024);
-        DeleteFileW(traceFile.c_str());
-        DeleteFileW((traceFile + L".txt").c_str());
-    }
-    return times;
-}
-
-void CompareTraceSinks(const std::wstring& backup, const std::wstring& traceFile)
-{
-    const std::vector<double> off = TracedBackups(backup, traceFile);
-    std::vector<double> file, ring;
-    {
-        CTestKey global(L"SOFTWARE\\Debug"), application(L"SOFTWARE\\Debug\\MsiCA");
-        application.SetDword(L"FileDebugLevel", 6).SetString(L"TraceFile", traceFile);
-        file = TracedBackups(backup, traceFile);
-        application.SetDword(L"TraceFileMemoryMapped", 1).SetDword(L"TraceFileLimit", 64);
-        ring = TracedBackups(backup, traceFile);
+        for (int sink = 0; sink < 3; ++sink)
+        {
+            CTestKey global(L"SOFTWARE\\Debug"), application(L"SOFTWARE\\Debug\\MsiCA");
+            application.SetDword(L"FileDebugLevel", sink == 0 ? 0 : 6).SetString(L"TraceFile", traceFile);
+            application.SetDword(L"TraceFileMemoryMapped", sink == 2).SetDword(L"TraceFileLimit", 64);
+            g_Trace.ReadConfig();
+            RemoveTree(backup);
+            times[sink].push_back(TimeIt(moraCA_EMDataBackup));
+            DeleteFileW(traceFile.c_str());
+        }
+        wprintf(L"  round %d: trace off %.2f s, file %.2f s, ring %.2f s\n", round + 1, times[0].back(),
+                times[1].back(), times[2].back());
     }
     g_Trace.ReadConfig();
     wprintf(
         L"(b) backup with the trace at level 6 (time with the trace off / time with it), medians of %d:\n",
-        kTraceRounds);
-    ReportRatio(L"ordinary trace file vs trace off", file, off);
-    ReportRatio(L"memory-mapped ring file (64 MiB) vs trace off", ring, off);
+        rounds);
+    ReportRatio(L"ordinary trace file vs trace off", times[1], times[0]);
+    ReportRatio(L"memory-mapped ring file (64 MiB) vs trace off", times[2], times[0]);
 }
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    const int rounds = argc > 1 ? atoi(argv[1]) : kRounds;
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::wstring work = std::wstring(temp) + L"msica-bench-emdata";
@@ -143,8 +135,8 @@ int main()
         CTestKey vendor(L"SOFTWARE\\Arvetta"), dataKey(L"SOFTWARE\\Arvetta\\Management\\Sentrel\\DATA");
         dataKey.SetString(L"DataRoot", data);
         SetEnvironmentVariableW(L"TMP", backupTemp.c_str());
-        CompareWithXcopy(data, backup);
-        CompareTraceSinks(backup, work + L"\\trace.log");
+        CompareWithXcopy(data, backup, rounds);
+        CompareTraceSinks(backup, work + L"\\trace.log", rounds);
     }
     RemoveTree(work);
     return 0;
