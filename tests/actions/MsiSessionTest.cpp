@@ -44,9 +44,9 @@ class MsiSession : public testing::Test
                 inside = true;
                 continue;
             }
-            if (line.rfind(L"DllMain", 0) == 0 || line.rfind(L"Sentrel Bin Path", 0) == 0)
+            if (line.rfind(L"DllMain", 0) == 0)
             {
-                continue;
+                inside = false;
             }
             // The run mode's lines; the actions' own steps follow them.
             if (inside &&
@@ -55,7 +55,6 @@ class MsiSession : public testing::Test
             {
                 lines.push_back(line);
             }
-            inside = inside && line.rfind(L"Setup run mode", 0) != 0;
         }
         return lines;
     }
