@@ -3,6 +3,7 @@
 #include "support/TraceCapture.h"
 #include "util/CDirectory.h"
 #include <gtest/gtest.h>
+#include <filesystem>
 #include <map>
 
 namespace
@@ -10,26 +11,17 @@ namespace
 // Relative path -> content ("<dir>" for a directory) of everything below root.
 using TreeListing = std::map<std::wstring, std::string>;
 
-TreeListing ListTree(const std::wstring& root, const std::wstring& relative = L"")
+TreeListing ListTree(const std::wstring& root)
 {
     TreeListing listing;
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = FindFirstFileW((root + relative + L"\\*").c_str(), &entry);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator entry(root, error), end; !error && entry != end;
+         entry.increment(error))
     {
-        const std::wstring name = entry.cFileName, child = relative + L"\\" + name;
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        {
-            const std::vector<BYTE> bytes = ReadFileBytes(root + child);
-            listing[child] = std::string(bytes.begin(), bytes.end());
-        }
-        else if (name != L"." && name != L"..")
-        {
-            listing[child] = "<dir>";
-            listing.merge(ListTree(root, child));
-        }
+        const std::vector<BYTE> bytes = ReadFileBytes(entry->path().wstring());
+        listing[entry->path().wstring().substr(root.size())] =
+            entry->is_directory() ? "<dir>" : std::string(bytes.begin(), bytes.end());
     }
-    FindClose(find);
     return listing;
 }
 
