@@ -61,9 +61,7 @@ struct CBiosDevice
         const bool map = code == kMap && input && inputSize == 12 && output && outputSize == 8;
         const bool unmap = code == kUnmap && !input && !inputSize && !output && !outputSize;
         if (unmap)
-        {
             self.mapping.reset();
-        }
         if (self.Refused({code, map ? request->addressLow : 0, map ? request->length : 0},
                          ((map && !self.mapping) || unmap) && device == self.handle && !overlapped) ||
             unmap)

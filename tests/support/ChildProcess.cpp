@@ -15,13 +15,9 @@ DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
     }
     DWORD exitCode = 0xFFFFFFFF;
     if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
-    {
         GetExitCodeProcess(process.hProcess, &exitCode);
-    }
     else
-    {
         TerminateProcess(process.hProcess, 0xFFFFFFFF);
-    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return exitCode;

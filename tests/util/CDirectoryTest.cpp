@@ -30,9 +30,7 @@ std::wstring DeepFolder(const std::wstring& root)
 {
     std::wstring deep = root + L"\\Config\\Caf\u00e9";
     while (deep.size() < 220)
-    {
         deep += L"\\\u8bbe\u7f6e-\u00e9t\u00e9";
-    }
     return deep;
 }
 
@@ -47,9 +45,7 @@ void BuildSampleTree(const std::wstring& root)
     WriteFileBytes(root + L"\\Config\\CommonConfig.ccs", std::string(70000, '\xE9'));
     WriteFileBytes(deepFile, std::string(1, '\0'));
     for (const std::wstring& readOnly : {root + L"\\top.ini", deepFile, root + L"\\Empty"})
-    {
         SetFileAttributesW(readOnly.c_str(), GetFileAttributesW(readOnly.c_str()) | FILE_ATTRIBUTE_READONLY);
-    }
 }
 
 // CopyFileW as Windows answers it: a read-only destination is refused. (Wine, run as root

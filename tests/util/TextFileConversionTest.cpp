@@ -17,9 +17,7 @@ std::string Utf16(const std::string& text)
 {
     std::string bytes("\xFF\xFE");
     for (char c : text)
-    {
         bytes.append({c, '\0'});
-    }
     return bytes;
 }
 
