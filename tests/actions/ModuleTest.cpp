@@ -2,6 +2,7 @@
 #include "support/ChildProcess.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"
+#include "util/CFileVersionInfo.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <set>
@@ -58,16 +59,12 @@ TEST(Module, ExportsTheTwelveActionsUndecoratedAndImportsOnlySystemDlls)
 
 TEST(Module, CarriesItsVersionRecordAndManifest)
 {
-    const std::wstring path = BinPath(L"MsiCA.dll");
-    std::vector<BYTE> data(GetFileVersionInfoSizeW(path.c_str(), nullptr));
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
-    wchar_t* name = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
-                               reinterpret_cast<void**>(&name), &length));
-    EXPECT_STREQ(L"MsiCA.dll", name);
+    CFileVersionInfo version;
+    std::wstring product;
+    EXPECT_TRUE(version.Load(BinPath(L"MsiCA.dll").c_str()) && version.QueryProductVersion(product));
+    EXPECT_FALSE(product.empty());
 
-    LoadedModule dll(path);
+    LoadedModule dll(BinPath(L"MsiCA.dll"));
     HRSRC resource = FindResourceW(dll.module, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
     ASSERT_TRUE(resource);
     const std::string xml(static_cast<const char*>(LockResource(LoadResource(dll.module, resource))),
