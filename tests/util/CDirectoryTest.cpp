@@ -81,7 +81,6 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
         EXPECT_TRUE(CopyDir(source.c_str(), target.c_str()) && CopyDir(source.c_str(), target.c_str()));
     }
     EXPECT_EQ(ListTree(source), ListTree(target));
-    EXPECT_TRUE(trace.Contains(L"Copy directory \"" + source + L"\" -->  \"" + target + L"\""));
 
     const std::wstring nowhere = dir / L"copy-of-nothing";
     EXPECT_TRUE(CopyDir((dir / L"missing").c_str(), nowhere.c_str()));
@@ -92,7 +91,6 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
     EXPECT_TRUE(FileExists(target) && ListTree(target).empty()) << "only the top directory stays";
     EXPECT_TRUE(RemoveDir(source.c_str(), true));
     EXPECT_FALSE(FileExists(source));
-    EXPECT_TRUE(trace.Contains(L"Removed 'read-only' file attribute to delete file 'top.ini'!"));
     EXPECT_FALSE(trace.Contains(L"ERROR"));
 }
 
