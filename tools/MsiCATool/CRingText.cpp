@@ -31,7 +31,7 @@ std::wstring CRingText::InTimeOrder() const
         return Slice(0, TextEnd(0));
     }
     const size_t oldest = m_marker + kMarkerLength;
-    return Slice(oldest, TextEnd(oldest)) + Slice(0, m_marker);
+    return Slice(oldest, WrapPoint(oldest)) + Slice(0, m_marker);
 }
 
 std::wstring CRingText::Since(size_t newestEnd) const
@@ -42,5 +42,20 @@ std::wstring CRingText::Since(size_t newestEnd) const
         return Slice(newestEnd, now);
     }
     // Wrapped meanwhile: what was added behind the earlier end, then the new round.
-    return Slice(newestEnd, TextEnd(newestEnd)) + Slice(0, now);
+    return Slice(newestEnd, WrapPoint(newestEnd)) + Slice(0, now);
+}
+
+size_t CRingText::WrapPoint(size_t position) const
+{
+    const size_t end = TextEnd(position);
+    // A round that ends because a line end or the marker did not fit filled the ring up
+    // to its last characters; the newest round then begins with either.
+    if (m_text.compare(0, 2, L"\r\n") == 0 || m_text.compare(0, kMarkerLength, kMarker) == 0)
+    {
+        return end;
+    }
+    // Otherwise a line's text did not fit: the round ended with the line end before it,
+    // and what was copied of the text up to the ring's end is no part of the trace.
+    const size_t lineEnd = end >= position + 2 ? m_text.rfind(L"\r\n", end - 2) : std::wstring::npos;
+    return lineEnd != std::wstring::npos && lineEnd >= position ? lineEnd + 2 : end;
 }

@@ -4,8 +4,8 @@
 // The text of a memory-mapped ring file (its characters after the byte order mark). Once
 // the ring has wrapped, the marker "\r\n[EOF]\r\n" follows the newest text and the oldest
 // surviving text follows the marker. A ring still open in its writer is as long as its
-// limit: zeros follow text never yet reached, and the old marker at the last wrap point
-// ends the oldest text.
+// limit: zeros follow text never yet reached, and behind the last wrap point lies the
+// unfinished copy of the text that did not fit.
 class CRingText
 {
   public:
@@ -26,6 +26,8 @@ class CRingText
   private:
     // Where text from position on ends: the next marker, zero character or the end.
     size_t TextEnd(size_t position) const;
+    // Where the round before the newest one ended (its wrap point), behind position.
+    size_t WrapPoint(size_t position) const;
     std::wstring Slice(size_t begin, size_t end) const;
 
     std::wstring m_text;

@@ -4,7 +4,8 @@
 namespace
 {
 constexpr ULONGLONG kMarkBytes = 2;
-}
+constexpr int kConfirmAttempts = 5;
+} // namespace
 
 CTraceReader::CTraceReader(std::wstring path) : m_path(std::move(path))
 {
@@ -98,9 +99,21 @@ std::wstring CTraceReader::TakeOrdinary(const std::string& bytes)
 
 DWORD CTraceReader::PollRing(std::wstring& text)
 {
+    // The writer copies into the ring while it is read: take a reading that a second one
+    // confirms, so that no line shows half-written.
     std::string bytes;
+    std::string again;
     TraceFileState state;
-    const DWORD error = ReadFileFrom(m_path, kMarkBytes, bytes, state);
+    DWORD error = ReadFileFrom(m_path, kMarkBytes, bytes, state);
+    for (int attempt = 0; attempt < kConfirmAttempts && error == ERROR_SUCCESS; ++attempt)
+    {
+        error = ReadFileFrom(m_path, kMarkBytes, again, state);
+        if (again == bytes)
+        {
+            break;
+        }
+        bytes.swap(again);
+    }
     if (error != ERROR_SUCCESS)
     {
         return error;
