@@ -26,6 +26,7 @@ for file in "$@"; do
         osslsigncode sign -certs "$cert" -key "$key" ${pass:+-readpass "$pass"} ${stamp:+-ts "$stamp"} \
             -h sha256 -n MsiCA -in "$file" -out "$signed" >/dev/null ;;
     esac
+    chmod --reference="$file" "$signed"
     mv -f "$signed" "$file"
     echo "Signed $file"
 done
