@@ -58,7 +58,7 @@ std::wstring CTraceReader::TakeOrdinary(const std::string& bytes)
     size_t begin = 0;
     if (m_encoding == TraceEncoding::Unknown)
     {
-        m_encoding = EncodingOf(bytes, false);
+        m_encoding = EncodingOf(bytes);
         if (m_encoding == TraceEncoding::Unknown)
         {
             return {}; // an empty file: its mark comes with its first line
