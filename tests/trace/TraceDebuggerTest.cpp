@@ -61,15 +61,25 @@ TEST(TraceDebugger, ARealDebuggerSeesOneMessagePerLine)
     registry.application.SetDword(L"WinDebugLevel", 2);
     const std::vector<std::wstring> strings =
         DebugStringsOf(L"\"" + BinPath(L"ca_host.exe") + L"\" vrxCA_StartSentrel moraCA_EMDataBackup");
+    // Without FileRoot the data folder falls back to the temporary directory, which the
+    // backup refuses to copy into itself.
+    wchar_t temp[MAX_PATH];
+    const std::wstring backup = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"Sentrel";
     const std::vector<std::wstring> expected = {
         L"MsiCA               : DllMain: DLL_PROCESS_ATTACH\n",
         L"MsiCA               : vrxCA_StartSentrel\n",
         L"MsiCA               : Starting service Sentrel ...\n",
         L"MsiCA               : Start service Sentrel failed!\n",
         L"MsiCA               : moraCA_EMDataBackup\n",
+        L"MsiCA               : Sentrel Bin Path: \"" + BinDir() + L"\"\n",
         L"MsiCA               : WARNING! MSI Property \"RUNMODE\" NOT set!\n",
         L"MsiCA               : Run mode set to 0\n",
         L"MsiCA               : Setup run mode: 0\n",
+        L"\n",
+        L"MsiCA               : Sentrel backup directory is: \"" + backup + L"\"\n",
+        L"CDirectory          : ERROR 0x57! Destination \"" + backup + L"\" lies inside the source \"" +
+            backup.substr(0, backup.size() - 8) + L"\"\n",
+        L"MsiCA               : ERROR 0x57! Failed to copy config of Sentrel to \"" + backup + L"\"\n",
         L"MsiCA               : DllMain: DLL_PROCESS_DETACH\n",
     };
     EXPECT_EQ(expected, strings);
