@@ -30,15 +30,15 @@ step() {
         "$(sed -n 's/^Action ended [0-9:]*: \([vm][a-z]*CA_[A-Za-z0-9]*\)\. Return value \([0-9]*\)\.$/\1 \2/p' "$log" | sort -u | xargs)"
     expect "$name: trace lines missing" '' "$(echo "$lines" | tr '|' '\n' | while read -r l; do grep -qF "$l" "$trace" || echo "$l"; done | xargs -0)"
     devices=$(run reg query 'HKLM\SYSTEM\CurrentControlSet\Enum\Root' /s | sed -n 's/.*HardwareID.*{809E0B92-25A8-4fa0-9FBB-43A2F758EA93}\\//p' | xargs)
-    version=$(run reg query "$setup" /v Version | sed -n 's/.*REG_SZ *//p')
+    recorded=$(run reg query "$setup" | sed -n 's/^ *\(Installed\|Version\) *REG_SZ *//p' | sed 's#^[0-9/]\{10\} [0-9:]\{8\}$#date#' | xargs -0)
     service=$(run sc query SntSvc | sed -n 's/.*STATE *: [0-9] *//p')
     codes=$(for m in EM_DEF EM_DRVMON EM_UPDATE; do printf '%s:%s ' $m "$(tr -cd 0-9 <"$root/$m.dll.codes")"; rm -f "$root/$m.dll.codes"; done 2>/dev/null)
-    expect "$name: service, devices, recorded version, module calls, data" "$state" \
-        "${service:-none} [$devices] [$version] $codes$(tree "$root/Data")"
+    expect "$name: service, devices, recorded date and version, module calls, data" "$state" \
+        "${service:-none} [$devices] [$(echo $recorded)] $codes$(tree "$root/Data")"
 }
 
 ran='moraCA_EMDataBackup MoraCA_EMDataRestore MoraCA_EMDataConvert MoraCA_EMDataCleanup'
-halb=vrxCA_RegDriver ready='vrxCA_FinalConfig vrxCA_StartSentrel' up="RUNNING [bios busio smbus] [7.31.0.415 (stand-in)]"
+halb=vrxCA_RegDriver ready='vrxCA_FinalConfig vrxCA_StartSentrel' up="RUNNING [bios busio smbus] [date 7.31.0.415 (stand-in)]"
 step install '' "$ran $halb $ready" "$up EM_DEF:34 EM_DRVMON: EM_UPDATE:34 e3b0c44298fc1c14" \
     'Sentrel service successfully started!|Halb2 SMBUS device driver successfully loaded|SMBIOS structure type 38 not found' /i
 # What the running service wrote: a UTF-16 CommonConfig.ccs (kept as it is), the bookmark, a tree.
