@@ -3,6 +3,7 @@
 #include "support/TraceCapture.h"
 #include "util/CDirectory.h"
 #include <gtest/gtest.h>
+#include <filesystem>
 #include <map>
 
 namespace
@@ -10,26 +11,17 @@ namespace
 // Relative path -> content ("<dir>" for a directory) of everything below root.
 using TreeListing = std::map<std::wstring, std::string>;
 
-TreeListing ListTree(const std::wstring& root, const std::wstring& relative = L"")
+TreeListing ListTree(const std::wstring& root)
 {
     TreeListing listing;
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = FindFirstFileW((root + relative + L"\\*").c_str(), &entry);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator entry(root, error), end; !error && entry != end;
+         entry.increment(error))
     {
-        const std::wstring name = entry.cFileName, child = relative + L"\\" + name;
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        {
-            const std::vector<BYTE> bytes = ReadFileBytes(root + child);
-            listing[child] = std::string(bytes.begin(), bytes.end());
-        }
-        else if (name != L"." && name != L"..")
-        {
-            listing[child] = "<dir>";
-            listing.merge(ListTree(root, child));
-        }
+        const std::vector<BYTE> bytes = ReadFileBytes(entry->path().wstring());
+        listing[entry->path().wstring().substr(root.size())] =
+            entry->is_directory() ? "<dir>" : std::string(bytes.begin(), bytes.end());
     }
-    FindClose(find);
     return listing;
 }
 
@@ -38,9 +30,7 @@ std::wstring DeepFolder(const std::wstring& root)
 {
     std::wstring deep = root + L"\\Config\\Caf\u00e9";
     while (deep.size() < 220)
-    {
         deep += L"\\\u8bbe\u7f6e-\u00e9t\u00e9";
-    }
     return deep;
 }
 
@@ -55,9 +45,7 @@ void BuildSampleTree(const std::wstring& root)
     WriteFileBytes(root + L"\\Config\\CommonConfig.ccs", std::string(70000, '\xE9'));
     WriteFileBytes(deepFile, std::string(1, '\0'));
     for (const std::wstring& readOnly : {root + L"\\top.ini", deepFile, root + L"\\Empty"})
-    {
         SetFileAttributesW(readOnly.c_str(), GetFileAttributesW(readOnly.c_str()) | FILE_ATTRIBUTE_READONLY);
-    }
 }
 
 // CopyFileW as Windows answers it: a read-only destination is refused. (Wine, run as root
@@ -90,10 +78,9 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
     {
         CFaultInjector injector;
         injector.Replace("kernel32.dll", "CopyFileW", &RefusingReadOnlyCopyFileW);
-        EXPECT_TRUE(CopyDir(source.c_str(), target.c_str()));
+        EXPECT_TRUE(CopyDir(source.c_str(), target.c_str()) && CopyDir(source.c_str(), target.c_str()));
     }
     EXPECT_EQ(ListTree(source), ListTree(target));
-    EXPECT_TRUE(trace.Contains(L"Copy directory \"" + source + L"\" -->  \"" + target + L"\""));
 
     const std::wstring nowhere = dir / L"copy-of-nothing";
     EXPECT_TRUE(CopyDir((dir / L"missing").c_str(), nowhere.c_str()));
@@ -104,7 +91,6 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
     EXPECT_TRUE(FileExists(target) && ListTree(target).empty()) << "only the top directory stays";
     EXPECT_TRUE(RemoveDir(source.c_str(), true));
     EXPECT_FALSE(FileExists(source));
-    EXPECT_TRUE(trace.Contains(L"Removed 'read-only' file attribute to delete file 'top.ini'!"));
     EXPECT_FALSE(trace.Contains(L"ERROR"));
 }
 
