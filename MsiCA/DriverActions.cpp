@@ -1,5 +1,8 @@
 #include "CustomActionFrame.h"
 #include "CustomActions.h"
+#include "driver/CHalbDriver.h"
+#include "util/ProductLocations.h"
+#include <string>
 
 // Driver registration and removal. The frame is in place; the steps arrive with the
 // driver installers.
@@ -21,14 +24,18 @@ UINT RestartMicrosoftIpmi(MSIHANDLE)
     return 0;
 }
 
+// Installs whichever generation fits the system, despite the name.
 UINT Halb2DriverInstall(MSIHANDLE)
 {
-    return 0;
+    std::wstring folder;
+    GetFileRoot(folder);
+    return CHalbDriver::Install(folder.c_str());
 }
 
+// Removes both generations.
 UINT Halb2DriverRemove(MSIHANDLE)
 {
-    return 0;
+    return CHalbDriver::Remove();
 }
 } // namespace
 
