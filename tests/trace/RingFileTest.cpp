@@ -1,6 +1,7 @@
 #include "TraceSinks.h"
-#include "support/TestFiles.h"
+#include "support/ChildProcess.h"
 #include "support/PageEndBuffer.h"
+#include "support/TestFiles.h"
 #include "trace/CRingFile.h"
 #include "trace/CTrace.h"
 #include <gtest/gtest.h>
@@ -8,113 +9,144 @@
 
 namespace
 {
-const wchar_t kMarker[] = L"\r\n[EOF]\r\n";
+const std::string kMarker("\r\0\n\0[\0E\0O\0F\0]\0\r\0\n\0", 18);
 
-struct RingTrace
+// What a reader makes of a ring file: behind FF FE, the text after its one marker round to
+// the marker, oldest first.
+std::string Unwrapped(const std::wstring& path, ULONGLONG limit)
 {
-    RingTrace(const CTestDir& dir, DWORD limit)
+    const std::vector<BYTE> raw = ReadFileBytes(path);
+    const std::string file(raw.begin(), raw.end());
+    EXPECT_LE(file.size(), limit);
+    EXPECT_EQ("\xFF\xFE", file.substr(0, 2));
+    const size_t marker = file.find(kMarker, 2);
+    if (marker == std::string::npos)
     {
-        registry.application.SetDword(L"FileDebugLevel", 6)
-            .SetString(L"TraceFile", dir / L"ring.log")
-            .SetDword(L"TraceFileMemoryMapped", 1)
-            .SetDword(L"TraceFileLimit", 0x80000000u | limit);
+        return file.substr(2);
     }
-    TraceRegistry registry;
-};
+    EXPECT_EQ(std::string::npos, file.find(kMarker, marker + 1)) << "one marker";
+    return file.substr(marker + kMarker.size()) + file.substr(2, marker - 2);
+}
 
-// The ring as the plain piece-by-piece rule places it, to hold the writer's single-pass
-// copy against.
-struct RingModel
+// The ring holds the newest text in order, and at least the newest canKeep bytes of it.
+void ExpectNewestText(const std::string& written, const std::string& ring, size_t canKeep)
 {
-    RingModel(ULONGLONG ringLimit, const std::vector<BYTE>& existing) : limit(ringLimit), view(ringLimit, 0)
+    ASSERT_LE(ring.size(), written.size());
+    EXPECT_TRUE(written.compare(written.size() - ring.size(), ring.size(), ring) == 0) << "in order";
+    EXPECT_GE(ring.size(), canKeep);
+}
+
+std::string AsStored(const std::wstring& text)
+{
+    std::string bytes;
+    for (wchar_t c : text)
     {
-        std::copy(existing.begin(), existing.end(), view.begin());
-        write = existing.size();
-        if (existing.empty())
-        {
-            view[0] = 0xFF;
-            view[1] = 0xFE;
-            write = start = 2;
-        }
+        bytes += c == L'\n' ? std::string("\r\0\n\0", 4) : std::string{static_cast<char>(c), '\0'};
     }
-    void Place(const wchar_t* text, ULONGLONG count, bool advance)
-    {
-        if (write + count > limit)
-        {
-            wrap = write;
-            write = start;
-        }
-        const ULONGLONG room = limit > write ? limit - write : 0;
-        count = count > room ? room & ~1ull : count;
-        memcpy(view.data() + write, text, count);
-        write += advance ? count : 0;
-    }
-    void Line(const std::wstring& text)
-    {
-        for (size_t run = 0, end; run <= text.size(); run = end + 1)
-        {
-            end = std::min(text.find(L'\n', run), text.size());
-            if (end > run)
-            {
-                Place(text.data() + run, (end - run) * 2, true);
-            }
-            if (end < text.size())
-            {
-                Place(L"\r\n", 4, true);
-            }
-        }
-        if (wrap)
-        {
-            Place(kMarker, 18, false);
-        }
-    }
-    std::vector<BYTE> File() const
-    {
-        return std::vector<BYTE>(view.begin(), view.begin() + static_cast<long>(wrap ? wrap : write));
-    }
-    ULONGLONG limit, write = 0, start = 0, wrap = 0;
-    std::vector<BYTE> view;
-};
+    return bytes;
+}
+
+int g_ringOpens = 0;
+HANDLE WINAPI CountingCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE pattern)
+{
+    ++g_ringOpens;
+    return reinterpret_cast<decltype(&CreateFileW)>(CFaultInjector::Original("CreateFileW"))(
+        path, access, share, security, disposition, flags, pattern);
+}
 } // namespace
 
-// The ring wraps to just after its byte order mark, the marker follows the newest text and
-// the file is cut at the wrap point on release; a ring never filled is cut at its text's
-// end, and an existing file is continued where it ends.
-TEST(RingFile, PlacesEveryPieceAsThePlainRuleDoes)
+// Loads (a trace object's life), re-reads, short and long lines, wraps and unloads of one
+// ring: after every unload it reads as the newest text in order, only the oldest lost. A
+// re-read reopens the ring only when its limit changed.
+TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
 {
-    const std::pair<DWORD, size_t> rings[] = {{1001, 0}, {4096, 0}, {4097, 333},
-                                              {512, 7},  {64, 0},   {1 << 20, 0}};
-    unsigned seed = 12345;
-    auto next = [&seed](unsigned range) {
+    CTestDir dir;
+    const std::wstring path = dir / L"ring.log";
+    TraceRegistry registry;
+    registry.global.SetDword(L"DynamicUpdate", 1);
+    registry.application.SetDword(L"FileDebugLevel", 6)
+        .SetString(L"TraceFile", path)
+        .SetDword(L"TraceFileMemoryMapped", 1);
+    // What the ring must keep at least: all text up to its size less a marker and the
+    // longest piece (400 bytes) that may have wrapped. After a change of size it goes on
+    // behind its newest text: over its old text, or (cut to the new size) into free room.
+    size_t canKeep = 0, keptBefore = 0, sinceChange = 0;
+    bool changed = false, closed = true;
+    DWORD limit = 1000;
+    const auto setLimit = [&](DWORD bytes) {
+        closed = closed || bytes != limit;
+        changed = changed || bytes != limit;
+        if (bytes != limit)
+        {
+            keptBefore = std::min<size_t>(canKeep, bytes - 420);
+            sinceChange = 0;
+        }
+        registry.application.SetDword(L"TraceFileLimit", 0x80000000u | (limit = bytes));
+    };
+    setLimit(1000);
+    CFaultInjector injector;
+    injector.Replace("kernel32.dll", "CreateFileW", &CountingCreateFileW);
+    CVirtualClock clock(injector);
+    std::string written;
+    int opens = 0;
+    const auto print = [&](CTrace& trace, const std::wstring& text) {
+        trace.Print(1, L"%s", text.c_str());
+        written += AsStored(text);
+        const size_t bytes = AsStored(text).size();
+        sinceChange += bytes;
+        canKeep = changed ? std::max(keptBefore, std::min<size_t>(sinceChange, limit - 420))
+                          : std::min<size_t>(canKeep + bytes, limit - 420);
+        opens += closed;
+        closed = false;
+    };
+    {
+        CTrace trace; // a line that fills the ring exactly has not wrapped it
+        print(trace, L"\n" + std::wstring(497, L'x'));
+    }
+    EXPECT_EQ(written, Unwrapped(path, limit));
+    EXPECT_EQ(1000u, ReadFileBytes(path).size());
+    closed = true;
+    {
+        CTrace trace; // a long run wraps; short lines then run past the old wrap point
+        for (int i = 0; i < 12; ++i)
+        {
+            print(trace, i < 3 ? L"\n" + std::wstring(198, L'L') : L"\nshort " + std::to_wstring(i));
+        }
+    }
+    ExpectNewestText(written, Unwrapped(path, limit), canKeep);
+    unsigned seed = 11;
+    const auto next = [&seed](unsigned range) {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 8) % range;
     };
-    for (const auto& [limit, existingBytes] : rings)
+    for (int load = 0; load < 40; ++load)
     {
-        CTestDir dir;
-        const std::vector<BYTE> existing(existingBytes, 'E');
-        if (!existing.empty())
-        {
-            WriteFileBytes(dir / L"ring.log", existing);
-        }
-        RingTrace config(dir, limit);
-        RingModel model(limit, existing);
+        closed = true;
         {
             CTrace trace;
-            for (int line = 0; line < 200; ++line)
+            for (unsigned step = next(40); step-- > 0;)
             {
-                std::wstring text(next(300), L'a');
+                const unsigned kind = next(10);
+                if (kind < 2)
+                {
+                    if (kind == 0)
+                    {
+                        setLimit(600 + next(1400));
+                    }
+                    clock.Advance(1000);
+                }
+                std::wstring text(next(next(4) == 0 ? 190 : 30), L'a');
                 for (auto& c : text)
                 {
-                    c = next(12) == 0 ? L'\n' : static_cast<wchar_t>(L'a' + next(26));
+                    c = next(15) == 0 ? L'\n' : static_cast<wchar_t>(L'a' + next(26));
                 }
-                trace.Print(1, L"%s", text.c_str());
-                model.Line(text);
+                print(trace, text);
             }
         }
-        EXPECT_EQ(model.File(), ReadFileBytes(dir / L"ring.log")) << "ring of " << limit << " bytes";
-        EXPECT_EQ(limit == (1 << 20), model.wrap == 0);
+        ExpectNewestText(written, Unwrapped(path, limit), canKeep);
     }
+    EXPECT_EQ(opens, g_ringOpens);
 }
 
 TEST(RingFile, ReadsNothingPastALineThatEndsAtAPage)
@@ -129,8 +161,8 @@ TEST(RingFile, ReadsNothingPastALineThatEndsAtAPage)
             reinterpret_cast<const wchar_t*>(memory.Place(line.c_str(), (line.size() + 1) * sizeof(wchar_t)));
         CRingFile ring;
         EXPECT_TRUE(ring.Write(path.c_str(), 4096, text));
-        EXPECT_EQ(2 + (length + 2) * 2, ring.WriteOffset()) << length;
         ring.Reset();
+        EXPECT_EQ(2 + (length + 2) * 2, ReadFileBytes(path).size()) << length;
         DeleteFileW(path.c_str());
     }
 }
