@@ -3,6 +3,9 @@
 #include <cstring>
 #include <cwchar>
 #include <vector>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace
 {
@@ -56,33 +59,45 @@ bool ReadNewestText(HANDLE file, ULONGLONG keep, std::vector<BYTE>& text)
     return true;
 }
 
-// Stores text up to its terminator, but at most length characters, as the ring holds it
-// (each line feed as "\r\n") and returns the bytes stored. Eight characters a step are
-// tested for a line feed or terminator with two 64-bit words; loads stay within length.
-size_t StoreLine(BYTE* target, const wchar_t* text, size_t length)
+// Whether none of the eight characters at text is a line feed or a terminator: SSE2 where
+// the target has it (every x64 compiler), else two 64-bit words tested lane by lane.
+bool EightPlainCharacters(const wchar_t* text)
 {
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    const __m128i stops = _mm_or_si128(_mm_cmpeq_epi16(chunk, _mm_set1_epi16(L'\n')),
+                                       _mm_cmpeq_epi16(chunk, _mm_setzero_si128()));
+    return _mm_movemask_epi8(stops) == 0;
+#else
     constexpr uint64_t kOnes = 0x0001000100010001ull;
     constexpr uint64_t kHighs = 0x8000800080008000ull;
-    constexpr uint64_t kLineFeeds = kOnes * L'\n';
     const auto stops = [](uint64_t word) {
-        const uint64_t feeds = word ^ kLineFeeds;
+        const uint64_t feeds = word ^ (kOnes * L'\n');
         return (((word - kOnes) & ~word) | ((feeds - kOnes) & ~feeds)) & kHighs;
     };
+    uint64_t words[2];
+    memcpy(words, text, sizeof(words));
+    return (stops(words[0]) | stops(words[1])) == 0;
+#endif
+}
+
+// Stores text up to its terminator, but at most length characters, as the ring holds it
+// (each line feed as "\r\n") and returns the bytes stored. Loads stay within length.
+size_t StoreLine(BYTE* target, const wchar_t* text, size_t length)
+{
     BYTE* out = target;
     size_t i = 0;
     while (i < length)
     {
-        if (i + 8 <= length)
+        while (i + 8 <= length && EightPlainCharacters(text + i))
         {
-            uint64_t words[2];
-            memcpy(words, text + i, sizeof(words));
-            if ((stops(words[0]) | stops(words[1])) == 0)
-            {
-                memcpy(out, words, sizeof(words));
-                out += sizeof(words);
-                i += 8;
-                continue;
-            }
+            memcpy(out, text + i, 8 * sizeof(wchar_t));
+            out += 8 * sizeof(wchar_t);
+            i += 8;
+        }
+        if (i == length)
+        {
+            break;
         }
         const wchar_t c = text[i++];
         if (c == L'\0')
@@ -262,7 +277,11 @@ bool CRingFile::Write(const wchar_t* path, ULONGLONG sizeLimit, const wchar_t* l
     {
         PlacePieces(line, length);
     }
-    if (m_wrapPoint != 0)
+    if (m_wrapPoint != 0 && m_writeOffset + kEndMarkerBytes <= m_limit)
+    {
+        memcpy(static_cast<BYTE*>(m_view.Get()) + m_writeOffset, kEndMarker, kEndMarkerBytes);
+    }
+    else if (m_wrapPoint != 0)
     {
         Place(kEndMarker, kEndMarkerBytes, false);
     }

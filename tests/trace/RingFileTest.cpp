@@ -166,3 +166,33 @@ TEST(RingFile, ReadsNothingPastALineThatEndsAtAPage)
         DeleteFileW(path.c_str());
     }
 }
+
+// One installation and removal by Wine's msiexec, every action a load of the library, traced
+// into one small ring that is re-read every second: it reads as the newest text of the same
+// run traced into an ordinary file.
+TEST(RingFile, ARealInstallationTracesIntoOneRing)
+{
+    CTestDir dir;
+    TraceRegistry registry;
+    registry.global.SetDword(L"DynamicUpdate", 1);
+    registry.application.SetDword(L"FileDebugLevel", 6);
+    const std::wstring package = L" \"" + BinPath(L"MsiCASample.msi") + L"\" /qn";
+    for (const bool ring : {false, true})
+    {
+        registry.application.SetString(L"TraceFile", dir / (ring ? L"ring.log" : L"plain.log"))
+            .SetDword(L"TraceFileMemoryMapped", ring)
+            .SetDword(L"TraceFileLimit", ring ? 0x80000000u | 1500 : 0);
+        EXPECT_EQ(0u, RunProcess(L"msiexec /i" + package + L" ADDLOCAL=Main"));
+        EXPECT_EQ(0u, RunProcess(L"msiexec /x" + package));
+    }
+    // The runs differ only in the time of day they record.
+    const auto timeless = [](std::string text) {
+        std::replace_if(
+            text.begin(), text.end(), [](char c) { return c >= '1' && c <= '9'; }, '0');
+        return text;
+    };
+    const std::vector<BYTE> plain = ReadFileBytes(dir / L"plain.log");
+    ExpectNewestText(timeless(std::string(plain.begin() + 2, plain.end())),
+                     timeless(Unwrapped(dir / L"ring.log", 1500)), 1500 - 420);
+    EXPECT_GT(plain.size(), 4 * 1500u) << "the ring wrapped several times";
+}
