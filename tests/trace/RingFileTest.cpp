@@ -36,16 +36,6 @@ void ExpectNewestText(const std::string& written, const std::string& ring, size_
     EXPECT_GE(ring.size(), canKeep);
 }
 
-std::string AsStored(const std::wstring& text)
-{
-    std::string bytes;
-    for (wchar_t c : text)
-    {
-        bytes += c == L'\n' ? std::string("\r\0\n\0", 4) : std::string{static_cast<char>(c), '\0'};
-    }
-    return bytes;
-}
-
 int g_ringOpens = 0;
 HANDLE WINAPI CountingCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                   DWORD disposition, DWORD flags, HANDLE pattern)
@@ -56,9 +46,9 @@ HANDLE WINAPI CountingCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSEC
 }
 } // namespace
 
-// Loads (a trace object's life), re-reads, short and long lines, wraps and unloads of one
-// ring: after every unload it reads as the newest text in order, only the oldest lost. A
-// re-read reopens the ring only when its limit changed.
+// Loads (a trace object's life) with re-reads, short and long lines, wraps and unloads of
+// one ring, grown while full and shrunk while wrapped: after every unload it reads as the
+// newest text in order, only the oldest lost. Only a changed limit reopens it.
 TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
 {
     CTestDir dir;
@@ -67,74 +57,49 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
     registry.global.SetDword(L"DynamicUpdate", 1);
     registry.application.SetDword(L"FileDebugLevel", 6)
         .SetString(L"TraceFile", path)
-        .SetDword(L"TraceFileMemoryMapped", 1);
-    // What the ring must keep at least: all text up to its size less a marker and the
-    // longest piece (400 bytes) that may have wrapped. After a change of size it goes on
-    // behind its newest text: over its old text, or (cut to the new size) into free room.
-    size_t canKeep = 0, keptBefore = 0, sinceChange = 0;
-    bool changed = false, closed = true;
-    DWORD limit = 1000;
-    const auto setLimit = [&](DWORD bytes) {
-        closed = closed || bytes != limit;
-        changed = changed || bytes != limit;
-        if (bytes != limit)
-        {
-            keptBefore = std::min<size_t>(canKeep, bytes - 420);
-            sinceChange = 0;
-        }
-        registry.application.SetDword(L"TraceFileLimit", 0x80000000u | (limit = bytes));
-    };
-    setLimit(1000);
+        .SetDword(L"TraceFileMemoryMapped", 1)
+        .SetDword(L"TraceFileLimit", 0x80000000u | 1000);
     CFaultInjector injector;
     injector.Replace("kernel32.dll", "CreateFileW", &CountingCreateFileW);
     CVirtualClock clock(injector);
     std::string written;
-    int opens = 0;
     const auto print = [&](CTrace& trace, const std::wstring& text) {
         trace.Print(1, L"%s", text.c_str());
-        written += AsStored(text);
-        const size_t bytes = AsStored(text).size();
-        sinceChange += bytes;
-        canKeep = changed ? std::max(keptBefore, std::min<size_t>(sinceChange, limit - 420))
-                          : std::min<size_t>(canKeep + bytes, limit - 420);
-        opens += closed;
-        closed = false;
+        for (wchar_t c : text)
+        {
+            written += c == L'\n' ? std::string("\r\0\n\0", 4) : std::string{static_cast<char>(c), '\0'};
+        }
     };
     {
         CTrace trace; // a line that fills the ring exactly has not wrapped it
         print(trace, L"\n" + std::wstring(497, L'x'));
     }
-    EXPECT_EQ(written, Unwrapped(path, limit));
+    EXPECT_EQ(written, Unwrapped(path, 1000));
     EXPECT_EQ(1000u, ReadFileBytes(path).size());
-    closed = true;
-    {
-        CTrace trace; // a long run wraps; short lines then run past the old wrap point
-        for (int i = 0; i < 12; ++i)
-        {
-            print(trace, i < 3 ? L"\n" + std::wstring(198, L'L') : L"\nshort " + std::to_wstring(i));
-        }
-    }
-    ExpectNewestText(written, Unwrapped(path, limit), canKeep);
     unsigned seed = 11;
     const auto next = [&seed](unsigned range) {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 8) % range;
     };
-    for (int load = 0; load < 40; ++load)
+    int opens = 1;
+    for (int load = 1; load < 40; ++load)
     {
-        closed = true;
+        const DWORD limit = load < 30 ? 2000 : 1000;
+        registry.application.SetDword(L"TraceFileLimit", 0x80000000u | (load == 30 ? 2000 : limit));
         {
             CTrace trace;
-            for (unsigned step = next(40); step-- > 0;)
+            ++opens;
+            for (unsigned line = 0, lines = 1 + next(40); line < lines; ++line)
             {
-                const unsigned kind = next(10);
-                if (kind < 2)
+                if (line == 1 && load == 30)
                 {
-                    if (kind == 0)
-                    {
-                        setLimit(600 + next(1400));
-                    }
+                    registry.application.SetDword(L"TraceFileLimit", 0x80000000u | limit);
                     clock.Advance(1000);
+                    ++opens;
+                }
+                else if (next(6) == 0)
+                {
+                    clock.Advance(1000); // re-read, nothing changed
                 }
                 std::wstring text(next(next(4) == 0 ? 190 : 30), L'a');
                 for (auto& c : text)
@@ -144,7 +109,8 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
                 print(trace, text);
             }
         }
-        ExpectNewestText(written, Unwrapped(path, limit), canKeep);
+        // At most 400 bytes of a piece that wrapped and the marker are not kept.
+        ExpectNewestText(written, Unwrapped(path, limit), std::min<size_t>(written.size(), limit - 420));
     }
     EXPECT_EQ(opens, g_ringOpens);
 }
