@@ -208,6 +208,12 @@ void CRingFile::Open(const wchar_t* path, ULONGLONG sizeLimit)
     // marker once the ring has wrapped.
     m_startOffset = HasByteOrderMark(view, size) ? kByteOrderMarkBytes : 0;
     const ULONGLONG marker = FindEndMarker(view, m_startOffset, size);
+    // A ring left at its full size by a process that died holds zeros behind its text.
+    const ULONGLONG textStart = marker < size ? marker + kEndMarkerBytes : m_startOffset;
+    while (size >= textStart + sizeof(wchar_t) && view[size - 1] == 0 && view[size - 2] == 0)
+    {
+        size -= sizeof(wchar_t);
+    }
     m_writeOffset = marker < size ? marker : size + (size & 1);
     m_wrapPoint = marker < size ? size : 0;
 }
@@ -223,6 +229,10 @@ void CRingFile::Place(const void* bytes, ULONGLONG count, bool advance)
     }
     if (m_writeOffset + count > m_limit)
     {
+        // Zeros behind the wrap point: a reader of the open ring, or of one whose process
+        // died before its unload, finds the old round's end there.
+        memset(static_cast<BYTE*>(m_view.Get()) + m_writeOffset, 0,
+               static_cast<size_t>(m_limit - m_writeOffset));
         m_wrapPoint = m_writeOffset;
         m_writeOffset = m_startOffset;
     }
