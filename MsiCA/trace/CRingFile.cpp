@@ -183,8 +183,8 @@ void CRingFile::Open(const wchar_t* path, ULONGLONG sizeLimit)
         SetEndOfFile(m_file.Get());
         size = 0;
     }
-    // The mapping extends a shorter file to the limit; it fails for a limit of 0 on an
-    // empty file or one beyond the address space, and the ring then stays without view.
+    // The mapping extends a shorter file to the limit; it fails for a limit beyond the
+    // address space, and the ring then stays without view.
     m_mapping.Reset(CreateFileMappingW(m_file.Get(), nullptr, PAGE_READWRITE,
                                        static_cast<DWORD>(sizeLimit >> 32), static_cast<DWORD>(sizeLimit),
                                        nullptr));
