@@ -4,17 +4,14 @@
 # each: the actions that ran and their results, services, devices, registry, data, trace.
 # e2e.sh SOURCE-DIR BIN-DIR WORK-DIR
 set -u
-tools=$1/tools bin=$2 work=$3
-prefix=$work/prefix failed=0
-"$tools/wine-stop" "$prefix" --remove
-rm -rf "$work" && mkdir -p "$work"
+tools=$1/tools bin=$2 work=$3 prefix=$3/prefix failed=0
+"$tools/wine-stop" "$prefix" --remove && rm -rf "$work" && mkdir -p "$work"
 # A failed run leaves its prefix with the MSI logs for a look.
 trap '"$tools/wine-stop" "$prefix" $([ $failed = 0 ] && echo --remove)' EXIT
 run() { "$tools/wine-exec" "$prefix" "$@" 2>/dev/null | tr -d '\r'; }
 expect() { [ "$2" = "$3" ] || { failed=1 && printf 'FAILED: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"; }; }
 root="$prefix/drive_c/Program Files/Arvetta/Sentrel" setup='HKLM\SOFTWARE\Arvetta\Management\Sentrel\Setup'
 tree() { [ -d "$1" ] && (cd "$1" && find . -type f | sort | xargs -r sha256sum | sha256sum | cut -c1-16); }
-run reg add 'HKLM\SOFTWARE\Debug' /f >/dev/null
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v FileDebugLevel /t REG_DWORD /d 3 /f >/dev/null
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v TraceFile /t REG_SZ /d 'C:\trace.log' /f >/dev/null
 
