@@ -2,6 +2,7 @@
 #include "support/TestFiles.h"
 #include "support/TestRegistry.h"
 #include <gtest/gtest.h>
+#include <regex>
 #include <sstream>
 
 // The sample package installed by Wine's msiexec: the exports run in a real installer
@@ -54,6 +55,19 @@ class MsiSession : public testing::Test
             }
         }
         return lines;
+    }
+
+    // Installs and removes the sample package with a verbose installer log; returns the
+    // installation's log.
+    std::string InstallWithLog()
+    {
+        const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
+        const std::wstring log = dir / L"install.log";
+        EXPECT_EQ(0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main RUNMODE=Telix /l*v \"" +
+                                 log + L"\""));
+        EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
+        const std::vector<BYTE> bytes = ReadFileBytes(log);
+        return std::string(bytes.begin(), bytes.end());
     }
 
     CTestDir dir;
@@ -111,4 +125,55 @@ TEST_F(MsiSession, ARunModeTooLongForItsBufferIsNotSet)
         L"Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
         L"MSI Property \"RUNMODE\"=\"\"", L"Run mode set to 0", L"Setup run mode: 0"};
     EXPECT_EQ(emptied, RunAction(L"RUNMODE=" + tooLong, L"MoraCA_EMDataRestore"));
+}
+
+// The lines of the installer's log between "Action start" and "Action ended" of an action,
+// less their time stamps; a line without one is taken whole.
+std::vector<std::string> LinesOfAction(const std::string& log, const std::string& action)
+{
+    static const std::regex kStart("Action start [0-9:]+: (.*)\\.");
+    static const std::regex kEnded("Action ended [0-9:]+: (.*)\\. Return value .*");
+    static const std::regex kStamped("\\[[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}\\] (.*)");
+    std::vector<std::string> lines;
+    std::istringstream text(log);
+    bool inside = false;
+    std::smatch match;
+    for (std::string line; std::getline(text, line);)
+    {
+        if (!line.empty() && line.back() == '\r')
+        {
+            line.pop_back();
+        }
+        if (std::regex_match(line, match, kStart) || std::regex_match(line, match, kEnded))
+        {
+            inside = match[1] == action && line.rfind("Action start", 0) == 0;
+        }
+        else if (inside)
+        {
+            lines.push_back(std::regex_match(line, match, kStamped) ? match[1].str() : line);
+        }
+    }
+    return lines;
+}
+
+TEST_F(MsiSession, TheInstallerLogHoldsTheLinesOfEachActionBetweenItsOwn)
+{
+    EXPECT_EQ(std::string::npos, InstallWithLog().find("MsiCA  ")) << "off without its value";
+
+    application.SetDword(L"MsiLogDebugLevel", 2).SetDword(L"TimeStampOn", 1);
+    const std::string log = InstallWithLog();
+    const std::vector<std::string> immediate = {"MsiCA               : moraCA_EMDataBackup",
+                                                "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
+                                                "MsiCA               : Run mode set to 1",
+                                                "MsiCA               : Setup run mode: 1"};
+    EXPECT_EQ(immediate, LinesOfAction(log, "moraCA_EMDataBackup"));
+    const std::vector<std::string> deferred = {
+        "MsiCA               : MoraCA_EMDataRestore",
+        "MsiCA               : Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
+        "MsiCA               : Found CustomActionData: \"Telix\"",
+        "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
+        "MsiCA               : Run mode set to 1",
+        "MsiCA               : Setup run mode: 1"};
+    EXPECT_EQ(deferred, LinesOfAction(log, "moraCA_EMDataRestore"));
+    EXPECT_EQ(std::string::npos, log.find("DllMain")) << "no action runs while the library loads";
 }
