@@ -1,0 +1,296 @@
+#include "support/TestFiles.h"
+#include "support/TestRegistry.h"
+#include "trace/CTrace.h"
+#include <gtest/gtest.h>
+#include <sstream>
+
+// MsiCATool on traces that the library itself wrote, configured as a customer's machine is.
+
+namespace
+{
+// MsiCATool running with its standard output in a file of the test's folder.
+class CToolRun
+{
+  public:
+    CToolRun(const CTestDir& dir, const std::wstring& arguments) : m_output(dir / L"tool-output.txt")
+    {
+        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+        const HANDLE file = CreateFileW(m_output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = file;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring line = L"\"" + BinPath(L"MsiCATool.exe") + L"\" " + arguments;
+        EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                   &startup, &m_process));
+        CloseHandle(file);
+    }
+    ~CToolRun()
+    {
+        CloseHandle(m_process.hThread);
+        CloseHandle(m_process.hProcess);
+    }
+    DWORD Wait()
+    {
+        DWORD code = 0xFFFFFFFF;
+        if (WaitForSingleObject(m_process.hProcess, 60000) == WAIT_OBJECT_0)
+        {
+            GetExitCodeProcess(m_process.hProcess, &code);
+        }
+        return code;
+    }
+    std::string Output()
+    {
+        EXPECT_EQ(0u, Wait());
+        const std::vector<BYTE> bytes = ReadFileBytes(m_output);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+  private:
+    std::wstring m_output;
+    PROCESS_INFORMATION m_process{};
+};
+
+// Removes the whole trace configuration before and after a test.
+struct CleanTraceKeys
+{
+    CleanTraceKeys() { DeleteKeyTree(L"SOFTWARE\\Debug"); }
+    ~CleanTraceKeys() { DeleteKeyTree(L"SOFTWARE\\Debug"); }
+};
+
+// A trace file (ordinary or ring) at level 6 for the test's trace objects.
+struct TraceFileConfig
+{
+    TraceFileConfig(const std::wstring& path, bool ring, DWORD limitBytes)
+    {
+        key.SetDword(L"FileDebugLevel", 6)
+            .SetString(L"TraceFile", path)
+            .SetDword(L"TraceFileMemoryMapped", ring)
+            .SetDword(L"TraceFileLimit", 0x80000000u | limitBytes);
+    }
+    CTestKey key{L"SOFTWARE\\Debug\\MsiCA"};
+};
+
+std::wstring LineText(int number)
+{
+    return L"line " + std::to_wstring(number) + L" " + std::wstring(30, L'x');
+}
+
+void PrintLines(CTrace& trace, int first, int count)
+{
+    for (int n = first; n < first + count; ++n)
+    {
+        trace.Print(1, L"\n%s", LineText(n).c_str());
+    }
+}
+
+// The numbers of the output's lines, each of which must be a whole line; the oldest text
+// of a wrapped ring may begin inside a line, which is left out then. An open ring cannot
+// tell where its last round ended when that round filled it to its last characters: a
+// line there may carry up to eight older characters (counted in seams).
+std::vector<int> LineNumbers(const std::string& output, bool cutStartAllowed, int* seams = nullptr)
+{
+    std::vector<int> numbers;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);)
+    {
+        if (!line.empty() && line.back() == '\r')
+        {
+            line.pop_back();
+        }
+        const int number = line.rfind("line ", 0) == 0 ? atoi(line.c_str() + 5) : -1;
+        const std::string expected = number >= 0 ? Narrow(LineText(number)) : "";
+        if (number >= 0 && expected == line)
+        {
+            numbers.push_back(number);
+        }
+        else if (seams && number >= 0 && line.rfind(expected, 0) == 0 && line.size() - expected.size() <= 8)
+        {
+            numbers.push_back(number);
+            ++*seams;
+        }
+        else if (!line.empty() && !(cutStartAllowed && numbers.empty()))
+        {
+            numbers.push_back(-1);
+        }
+    }
+    return numbers;
+}
+
+// Lines first..last, each once and in order.
+void ExpectConsecutive(const std::vector<int>& numbers, int first, int last, const char* what)
+{
+    ASSERT_FALSE(numbers.empty()) << what;
+    std::vector<int> expected;
+    for (int n = first < 0 ? numbers.front() : first; n <= last; ++n)
+    {
+        expected.push_back(n);
+    }
+    std::string shown;
+    for (int n : numbers)
+    {
+        shown += std::to_string(n) + " ";
+    }
+    EXPECT_EQ(expected, numbers) << what << ": " << shown;
+}
+} // namespace
+
+TEST(MsiCATool, ReadsRingsAndOrdinaryFilesInTimeOrder)
+{
+    struct Case
+    {
+        const char* name;
+        bool ring;
+        DWORD limit;
+        int lines;
+        const wchar_t* options;
+        bool allKept;
+    } cases[] = {
+        {"ordinary UTF-16 file", false, 1 << 20, 100, L"", true},
+        {"ring never wrapped", true, 65536, 100, L"", true},
+        {"ring wrapped twice", true, 4096, 130, L"", false},
+        {"rotated pair, both", false, 4096, 60, L" --rotated", true},
+        {"rotated pair, newer only", false, 4096, 60, L"", false},
+    };
+    for (const Case& c : cases)
+    {
+        CleanTraceKeys clean;
+        CTestDir dir;
+        TraceFileConfig config(dir / L"trace.log", c.ring, c.limit);
+        {
+            CTrace trace;
+            PrintLines(trace, 0, c.lines);
+        }
+        const std::string output = CToolRun(dir, L"read \"" + dir / L"trace.log\"" + c.options).Output();
+        const std::vector<int> numbers = LineNumbers(output, c.ring);
+        ExpectConsecutive(numbers, c.allKept ? 0 : -1, c.lines - 1, c.name);
+        EXPECT_EQ(c.allKept, numbers.front() == 0) << c.name;
+        EXPECT_EQ(std::string::npos, output.find("[EOF]")) << c.name;
+    }
+}
+
+TEST(MsiCATool, ReadsAnAnsiFileAndKeepsTheMarkedLinesInOrder)
+{
+    CleanTraceKeys clean;
+    CTestDir dir;
+    const std::wstring path = dir / L"trace.log";
+    WriteFileBytes(path, std::string("ANSI \xE9t\xE9"));
+    TraceFileConfig config(path, false, 1 << 20);
+    const wchar_t* lines[] = {L"CFoo : ERROR 0x5! caf\u00e9", L"CFoo : fine", L"CFoo : WARNING! w",
+                              L"CFoo : ## FATAL ERROR! f", L"CFoo : done"};
+    {
+        CTrace trace;
+        for (const wchar_t* line : lines)
+        {
+            trace.Print(1, L"\n%s", line);
+        }
+    }
+    // What the ANSI code page makes of the texts, both ways.
+    auto ansi = [](const std::string& bytes) {
+        std::wstring text(bytes.size(), L'\0');
+        text.resize(
+            MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), text.data(), int(text.size())));
+        return Narrow(text);
+    };
+    auto viaAnsi = [&](const std::wstring& text) {
+        std::string bytes(text.size() * 2, '\0');
+        bytes.resize(WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), bytes.data(),
+                                         int(bytes.size()), nullptr, nullptr));
+        return ansi(bytes);
+    };
+    std::string all = ansi("ANSI \xE9t\xE9");
+    for (const wchar_t* line : lines)
+    {
+        all += "\r\n" + viaAnsi(line);
+    }
+    EXPECT_EQ(all + "\r\n", CToolRun(dir, L"read \"" + path + L"\"").Output());
+    EXPECT_EQ(viaAnsi(lines[0]) + "\r\n" + Narrow(lines[2]) + "\r\n" + Narrow(lines[3]) + "\r\n",
+              CToolRun(dir, L"read --errors \"" + path + L"\"").Output());
+    EXPECT_EQ(Narrow(lines[1]) + "\r\n" + Narrow(lines[4]) + "\r\n",
+              CToolRun(dir, L"read \"" + path + L"\" --find fine,done").Output());
+}
+
+// While the library writes, the tool follows an ordinary file across its rotations and a
+// ring across its wraps, and loses no line.
+TEST(MsiCATool, FollowsAGrowingTraceAcrossRotationsAndWraps)
+{
+    for (const bool ring : {false, true})
+    {
+        CleanTraceKeys clean;
+        CTestDir dir;
+        TraceFileConfig config(dir / L"trace.log", ring, 4096);
+        CToolRun tool(dir, L"read --follow --seconds 8 \"" + dir / L"trace.log\"");
+        Sleep(1500);
+        {
+            CTrace trace;
+            for (int batch = 0; batch < 40; ++batch)
+            {
+                PrintLines(trace, batch * 4, 4);
+                Sleep(100);
+            }
+        }
+        int seams = 0;
+        ExpectConsecutive(LineNumbers(tool.Output(), false, ring ? &seams : nullptr), 0, 159,
+                          ring ? "ring" : "ordinary");
+        EXPECT_LE(seams, 4); // one per wrap at most
+    }
+}
+
+TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
+{
+    CleanTraceKeys clean;
+    CTestDir dir;
+    const std::wstring ring = dir / L"ring.log";
+    EXPECT_EQ(0u, CToolRun(dir, L"trace on --sink ring --level 3 --limit 4K --prefix date,thread --path \"" +
+                                    ring + L"\"")
+                      .Wait());
+    {
+        CTrace trace;
+        EXPECT_EQ(3u, trace.FileLevel());
+        EXPECT_TRUE(trace.IsMemoryMapped());
+        EXPECT_EQ(4096u, trace.FileSizeLimit());
+        EXPECT_EQ(ring, trace.FilePath());
+        EXPECT_EQ(0u, trace.ConsoleLevel() + trace.DebuggerLevel());
+        trace.Print(3, L"\nshown");
+    }
+    const std::wstring written = ReadUtf16File(ring);
+    EXPECT_EQ(0u, written.find(L"\r\n[20")) << Narrow(written);
+    EXPECT_NE(std::wstring::npos, written.find(L") shown")) << Narrow(written);
+    DWORD value = 0;
+    EXPECT_TRUE(ReadDwordValue(L"SOFTWARE\\Debug\\MsiCA", L"ThreadIdOn", value) && value == 1);
+    EXPECT_TRUE(ReadDwordValue(L"SOFTWARE\\Debug\\MsiCA", L"TimeStampOn", value) && value == 0);
+
+    // Bad options change nothing.
+    for (const wchar_t* bad : {L"--level 7", L"--sink printer", L"--limit 0", L"--prefix colour", L"--path"})
+    {
+        EXPECT_EQ(2u, CToolRun(dir, std::wstring(L"trace on --sink file ") + bad).Wait());
+        EXPECT_TRUE(ReadDwordValue(L"SOFTWARE\\Debug\\MsiCA", L"FileDebugLevel", value) && value == 3);
+    }
+    EXPECT_EQ(0u, CToolRun(dir, L"trace on --sink file,console,debugger --level 2 --limit 10M "
+                                L"--path %TEMP%\\msica.log")
+                      .Wait());
+    {
+        CTrace trace;
+        EXPECT_EQ(10u << 20, trace.FileSizeLimit());
+        EXPECT_FALSE(trace.IsMemoryMapped());
+        wchar_t expanded[MAX_PATH];
+        ExpandEnvironmentStringsW(L"%TEMP%\\msica.log", expanded, MAX_PATH);
+        EXPECT_STREQ(expanded, trace.FilePath());
+        EXPECT_EQ(2u, trace.ConsoleLevel());
+        EXPECT_EQ(2u, trace.DebuggerLevel());
+    }
+    const std::string shown = CToolRun(dir, L"trace show").Output();
+    EXPECT_NE(std::string::npos, shown.find("MsiCA trace: on")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("TraceFile = %TEMP%\\msica.log  [REG_EXPAND_SZ]")) << shown;
+
+    // Off leaves another application's trace settings alone, and removes the key after them.
+    CTestKey other(L"SOFTWARE\\Debug\\Other");
+    EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait());
+    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug\\MsiCA"));
+    EXPECT_TRUE(KeyExists(L"SOFTWARE\\Debug"));
+    DeleteKeyTree(L"SOFTWARE\\Debug\\Other");
+    EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait());
+    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug"));
+}
