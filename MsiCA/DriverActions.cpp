@@ -1,34 +1,52 @@
 #include "CustomActionFrame.h"
 #include "CustomActions.h"
+#include "driver/CHalbDriver.h"
+#include "driver/CIpmiDriver.h"
+#include "driver/COrbiDriver.h"
+#include "util/ProductLocations.h"
+#include <string>
 
-// Driver registration and removal. The frame is in place; the steps arrive with the
-// driver installers.
+// Driver registration and removal: the board driver family, the IPMI driver and the
+// obsolete ORBI device. Failures are traced by the steps themselves; only the two
+// stand-alone actions pass an outcome on.
 
 namespace
 {
 UINT RegDriver(MSIHANDLE)
 {
+    std::wstring folder;
+    GetFileRoot(folder);
+    CHalbDriver::Install(folder.c_str());
+    CIpmiDriver::Install(folder.c_str());
+    CIpmiDriver::RestartMicrosoftIpmi();
     return 0;
 }
 
 UINT UnregDriver(MSIHANDLE)
 {
+    CHalbDriver::Remove();
+    CIpmiDriver::Uninstall();
+    COrbiDriver::Remove();
     return 0;
 }
 
 UINT RestartMicrosoftIpmi(MSIHANDLE)
 {
-    return 0;
+    return CIpmiDriver::RestartMicrosoftIpmi() ? 1 : 0;
 }
 
+// Installs whichever generation fits the system, despite the name.
 UINT Halb2DriverInstall(MSIHANDLE)
 {
-    return 0;
+    std::wstring folder;
+    GetFileRoot(folder);
+    return CHalbDriver::Install(folder.c_str());
 }
 
+// Removes both generations.
 UINT Halb2DriverRemove(MSIHANDLE)
 {
-    return 0;
+    return CHalbDriver::Remove();
 }
 } // namespace
 

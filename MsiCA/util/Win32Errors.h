@@ -5,3 +5,11 @@
 #ifndef ERROR_UNHANDLED_EXCEPTION
 #define ERROR_UNHANDLED_EXCEPTION 574L
 #endif
+
+// The thread's last error, or fallback when a failing call left none: a failure must never
+// read as success.
+inline DWORD LastErrorOr(DWORD fallback)
+{
+    const DWORD error = GetLastError();
+    return error != 0 ? error : fallback;
+}

@@ -42,6 +42,7 @@ inline std::vector<BYTE> RsmbData(BYTE major, BYTE minor, const std::vector<BYTE
     const size_t length = table.size();
     std::vector<BYTE> rsmb{
         0, major, minor, 0, BYTE(length), BYTE(length >> 8), BYTE(length >> 16), BYTE(length >> 24)};
+    rsmb.reserve(rsmb.size() + length); // also spares GCC 12 a false array-bounds warning
     rsmb.insert(rsmb.end(), table.begin(), table.end());
     return rsmb;
 }
