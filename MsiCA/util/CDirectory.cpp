@@ -57,6 +57,20 @@ class CWalkOutcome
 };
 
 bool CreateDirTrying(const wchar_t* path, int retriesLeft);
+bool CopyTree(const wchar_t* source, const wchar_t* destination);
+
+std::wstring FullPath(const wchar_t* path)
+{
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(path, static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (length >= full.size())
+    {
+        full.assign(length, L'\0');
+        length = GetFullPathNameW(path, length, &full[0], nullptr);
+    }
+    full.resize(length < full.size() ? length : 0);
+    return full;
+}
 
 // Creates the parent of path (the text before its last backslash), and so every missing
 // ancestor. The parent's text lives on the heap: a deep path recurses once per level.
@@ -132,16 +146,25 @@ bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar
         {
             return false;
         }
-        return CopyDir(sourceEntry.c_str(), destinationEntry.c_str());
+        return CopyTree(sourceEntry.c_str(), destinationEntry.c_str());
     }
+    const bool existed = GetFileAttributesW(destinationEntry.c_str()) != INVALID_FILE_ATTRIBUTES;
     // A read-only copy from an earlier run must not block the next one.
     const bool copied = RetryWithoutReadOnly(destinationEntry.c_str(), [&] {
         return CopyFileW(sourceEntry.c_str(), destinationEntry.c_str(), FALSE);
     });
     if (!copied)
     {
-        TRACE(1, DIR_TAG L"ERROR 0x%X! Failed to copy file : \"%s\" --> \"%s\"!", GetLastError(),
-              sourceEntry.c_str(), destinationEntry.c_str());
+        const DWORD error = GetLastError();
+        TRACE(1, DIR_TAG L"ERROR 0x%X! Failed to copy file : \"%s\" --> \"%s\"!", error, sourceEntry.c_str(),
+              destinationEntry.c_str());
+        // A copy that broke off may leave a truncated file, which a later restore would
+        // take for the real one. Only a file this copy created is removed.
+        if (!existed && DeleteFileW(destinationEntry.c_str()))
+        {
+            TRACE(3, DIR_TAG L"Incomplete copy \"%s\" removed", destinationEntry.c_str());
+        }
+        SetLastError(error);
     }
     return copied;
 }
@@ -188,6 +211,24 @@ bool CreateDir(const wchar_t* path)
     return CreateDirTrying(path, kCreateRetries);
 }
 
+bool IsSameOrInsideDir(const wchar_t* path, const wchar_t* directory)
+{
+    const std::wstring inner = FullPath(path);
+    std::wstring outer = FullPath(directory);
+    if (inner.empty() || outer.empty())
+    {
+        return false;
+    }
+    if (outer.back() != L'\\')
+    {
+        outer += L'\\';
+    }
+    const std::wstring innerWithSeparator = inner.back() == L'\\' ? inner : inner + L'\\';
+    return innerWithSeparator.size() >= outer.size() &&
+           CompareStringOrdinal(innerWithSeparator.c_str(), static_cast<int>(outer.size()), outer.c_str(),
+                                static_cast<int>(outer.size()), TRUE) == CSTR_EQUAL;
+}
+
 bool CopyDir(const wchar_t* source, const wchar_t* destination)
 {
     // An empty source would list the root of the current drive.
@@ -195,6 +236,21 @@ bool CopyDir(const wchar_t* source, const wchar_t* destination)
     {
         return false;
     }
+    // A copy into its own source would find its copies again and again.
+    if (IsSameOrInsideDir(destination, source))
+    {
+        TRACE(1, DIR_TAG L"ERROR 0x%X! Destination \"%s\" lies inside the source \"%s\"",
+              ERROR_INVALID_PARAMETER, destination, source);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return CopyTree(source, destination);
+}
+
+namespace
+{
+bool CopyTree(const wchar_t* source, const wchar_t* destination)
+{
     TRACE(3, DIR_TAG L"Copy directory \"%s\" -->  \"%s\"", source, destination);
     const std::wstring pattern = std::wstring(source) + L"\\" + L"*.*";
     TRACE(4, DIR_TAG L"Directory search pattern is: \"%s\"", pattern.c_str());
@@ -221,6 +277,7 @@ bool CopyDir(const wchar_t* source, const wchar_t* destination)
     find.Reset();
     return outcome.Report();
 }
+} // namespace
 
 bool RemoveDir(const wchar_t* path, bool removeSelf)
 {

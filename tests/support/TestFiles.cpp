@@ -78,3 +78,26 @@ std::string Narrow(const std::wstring& text)
 {
     return fs::path(text).u8string();
 }
+
+TreeListing ListTree(const std::wstring& root, const std::wstring& relative)
+{
+    TreeListing listing;
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileW((root + relative + L"\\*").c_str(), &entry);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
+    {
+        const std::wstring name = entry.cFileName, child = relative + L"\\" + name;
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        {
+            const std::vector<BYTE> bytes = ReadFileBytes(root + child);
+            listing[child] = std::string(bytes.begin(), bytes.end());
+        }
+        else if (name != L"." && name != L"..")
+        {
+            listing[child] = "<dir>";
+            listing.merge(ListTree(root, child));
+        }
+    }
+    FindClose(find);
+    return listing;
+}

@@ -3,36 +3,9 @@
 #include "support/TraceCapture.h"
 #include "util/CDirectory.h"
 #include <gtest/gtest.h>
-#include <map>
 
 namespace
 {
-// Relative path -> content ("<dir>" for a directory) of everything below root.
-using TreeListing = std::map<std::wstring, std::string>;
-
-TreeListing ListTree(const std::wstring& root, const std::wstring& relative = L"")
-{
-    TreeListing listing;
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = FindFirstFileW((root + relative + L"\\*").c_str(), &entry);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
-    {
-        const std::wstring name = entry.cFileName, child = relative + L"\\" + name;
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        {
-            const std::vector<BYTE> bytes = ReadFileBytes(root + child);
-            listing[child] = std::string(bytes.begin(), bytes.end());
-        }
-        else if (name != L"." && name != L"..")
-        {
-            listing[child] = "<dir>";
-            listing.merge(ListTree(root, child));
-        }
-    }
-    FindClose(find);
-    return listing;
-}
-
 // A folder of the sample tree with non-ASCII names, its path near MAX_PATH.
 std::wstring DeepFolder(const std::wstring& root)
 {

@@ -1,0 +1,24 @@
+#include "extmod/KvqAgentLocations.h"
+#include "util/ProductLocations.h"
+
+namespace
+{
+const wchar_t kUuidKey[] = L"SYSTEM\\CurrentControlSet\\Control\\UUID\\C3681B60-0D26-11D3-8319-00A0C9B61E25";
+const wchar_t kDefaultKvqKey[] = L"SOFTWARE\\Arvetta";
+} // namespace
+
+void ReadKvqAgentLocations(KvqAgentLocations& locations)
+{
+    locations = KvqAgentLocations();
+    if (!ReadRegistryString(kUuidKey, L"KVQAgent", locations.registryKey))
+    {
+        locations.registryKey = kDefaultKvqKey;
+    }
+    locations.setupKey = locations.registryKey + L"\\" + L"Setup";
+    if (!ReadRegistryString(locations.setupKey.c_str(), L"FileRoot", locations.fileRoot))
+    {
+        return;
+    }
+    StripTrailingBackslash(locations.fileRoot);
+    locations.varDir = locations.fileRoot + L"\\var";
+}
