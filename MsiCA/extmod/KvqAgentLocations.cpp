@@ -7,12 +7,17 @@ const wchar_t kUuidKey[] = L"SYSTEM\\CurrentControlSet\\Control\\UUID\\C3681B60-
 const wchar_t kDefaultKvqKey[] = L"SOFTWARE\\Arvetta";
 } // namespace
 
-void ReadKvqAgentLocations(KvqAgentLocations& locations)
+void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource* keySource)
 {
     locations = KvqAgentLocations();
-    if (!ReadRegistryString(kUuidKey, L"KVQAgent", locations.registryKey))
+    const bool fromValue = ReadRegistryString(kUuidKey, L"KVQAgent", locations.registryKey);
+    if (!fromValue)
     {
         locations.registryKey = kDefaultKvqKey;
+    }
+    if (keySource)
+    {
+        *keySource = fromValue ? LocationSource::Value : LocationSource::Fallback;
     }
     locations.setupKey = locations.registryKey + L"\\" + L"Setup";
     if (!ReadRegistryString(locations.setupKey.c_str(), L"FileRoot", locations.fileRoot))

@@ -1,4 +1,5 @@
 #pragma once
+#include "util/ProductLocations.h"
 #include <string>
 
 // Where the sibling KVQ agent keeps its files, as its own registry entries tell.
@@ -10,4 +11,5 @@ struct KvqAgentLocations
     std::wstring varDir;      // fileRoot\var; empty when fileRoot is unknown
 };
 
-void ReadKvqAgentLocations(KvqAgentLocations& locations);
+// keySource, when given: whether registryKey came from the UUID key's value or is the default.
+void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource* keySource = nullptr);

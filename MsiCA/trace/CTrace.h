@@ -37,6 +37,14 @@ class CTrace
     DWORD DynamicUpdate() const { return m_dynamicUpdate; }
     DWORD MsiLogLevel() const { return m_msiLog.Level(); }
 
+    // Turns the trace off, re-reading included, until the next ReadConfig: for a program
+    // that runs the library's code but must leave no trace lines of its own.
+    void Silence()
+    {
+        m_traceEnabled = m_active = false;
+        m_dynamicUpdate = 0;
+    }
+
     // The running custom action's installer handle, for the installer-log sink; 0 when no
     // action runs.
     void SetInstallHandle(MSIHANDLE install) { m_msiLog.SetInstallHandle(install); }

@@ -17,6 +17,14 @@ bool OpenProductKey(CRegistryKey& key, const wchar_t* subKey)
     return key.Open(subKey, KEY_READ) == ERROR_SUCCESS ||
            key.Open(subKey, KEY_READ | KEY_WOW64_32KEY) == ERROR_SUCCESS;
 }
+
+void Report(LocationSource* source, LocationSource value)
+{
+    if (source)
+    {
+        *source = value;
+    }
+}
 } // namespace
 
 bool ReadRegistryString(const wchar_t* subKey, const wchar_t* valueName, std::wstring& out)
@@ -35,7 +43,7 @@ bool ReadRegistryString(const wchar_t* subKey, const wchar_t* valueName, std::ws
     return key.Status() == ERROR_SUCCESS;
 }
 
-const wchar_t* GetSentrelRegistryKey(std::wstring& out)
+const wchar_t* GetSentrelRegistryKey(std::wstring& out, LocationSource* source)
 {
     bool good = false;
     CRegistryKey key;
@@ -48,10 +56,11 @@ const wchar_t* GetSentrelRegistryKey(std::wstring& out)
     {
         out = kDefaultSentrelKey;
     }
+    Report(source, good ? LocationSource::Value : LocationSource::Fallback);
     return out.c_str();
 }
 
-const wchar_t* GetFileRoot(std::wstring& out)
+const wchar_t* GetFileRoot(std::wstring& out, LocationSource* source)
 {
     out.clear();
     std::wstring key;
@@ -63,28 +72,36 @@ const wchar_t* GetFileRoot(std::wstring& out)
         {
             StripTrailingBackslash(out);
         }
+        Report(source, LocationSource::Value);
     }
-    else if (GetProcessImagePath(out))
+    else
     {
-        RemoveLastPathComponent(out);
+        if (GetProcessImagePath(out))
+        {
+            RemoveLastPathComponent(out);
+        }
+        Report(source, LocationSource::ProcessFolder);
     }
     return out.c_str();
 }
 
-const wchar_t* GetDataRoot(std::wstring& out)
+const wchar_t* GetDataRoot(std::wstring& out, LocationSource* source)
 {
     out.clear();
     std::wstring key;
     GetSentrelRegistryKey(key);
     key += L"\\DATA";
+    Report(source, LocationSource::Value);
     if (!ReadRegistryString(key.c_str(), L"DataRoot", out))
     {
         GetFileRoot(out);
         out += L"\\Data";
+        Report(source, LocationSource::Fallback);
         const DWORD attributes = out.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(out.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         {
             GetTempDirectory(out);
+            Report(source, LocationSource::TempFolder);
         }
     }
     if (!out.empty())
