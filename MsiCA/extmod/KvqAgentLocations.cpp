@@ -7,7 +7,13 @@ const wchar_t kUuidKey[] = L"SYSTEM\\CurrentControlSet\\Control\\UUID\\C3681B60-
 const wchar_t kDefaultKvqKey[] = L"SOFTWARE\\Arvetta";
 } // namespace
 
-void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource* keySource)
+void ReadKvqAgentLocations(KvqAgentLocations& locations)
+{
+    LocationSource ignored;
+    ReadKvqAgentLocations(locations, ignored);
+}
+
+void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource& keySource)
 {
     locations = KvqAgentLocations();
     const bool fromValue = ReadRegistryString(kUuidKey, L"KVQAgent", locations.registryKey);
@@ -15,10 +21,7 @@ void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource* keySour
     {
         locations.registryKey = kDefaultKvqKey;
     }
-    if (keySource)
-    {
-        *keySource = fromValue ? LocationSource::Value : LocationSource::Fallback;
-    }
+    keySource = fromValue ? LocationSource::Value : LocationSource::Fallback;
     locations.setupKey = locations.registryKey + L"\\" + L"Setup";
     if (!ReadRegistryString(locations.setupKey.c_str(), L"FileRoot", locations.fileRoot))
     {

@@ -11,5 +11,6 @@ struct KvqAgentLocations
     std::wstring varDir;      // fileRoot\var; empty when fileRoot is unknown
 };
 
-// keySource, when given: whether registryKey came from the UUID key's value or is the default.
-void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource* keySource = nullptr);
+void ReadKvqAgentLocations(KvqAgentLocations& locations);
+// keySource: whether registryKey came from the UUID key's value or is the default.
+void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource& keySource);

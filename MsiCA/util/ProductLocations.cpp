@@ -17,14 +17,6 @@ bool OpenProductKey(CRegistryKey& key, const wchar_t* subKey)
     return key.Open(subKey, KEY_READ) == ERROR_SUCCESS ||
            key.Open(subKey, KEY_READ | KEY_WOW64_32KEY) == ERROR_SUCCESS;
 }
-
-void Report(LocationSource* source, LocationSource value)
-{
-    if (source)
-    {
-        *source = value;
-    }
-}
 } // namespace
 
 bool ReadRegistryString(const wchar_t* subKey, const wchar_t* valueName, std::wstring& out)
@@ -43,7 +35,13 @@ bool ReadRegistryString(const wchar_t* subKey, const wchar_t* valueName, std::ws
     return key.Status() == ERROR_SUCCESS;
 }
 
-const wchar_t* GetSentrelRegistryKey(std::wstring& out, LocationSource* source)
+const wchar_t* GetSentrelRegistryKey(std::wstring& out)
+{
+    LocationSource ignored;
+    return GetSentrelRegistryKey(out, ignored);
+}
+
+const wchar_t* GetSentrelRegistryKey(std::wstring& out, LocationSource& source)
 {
     bool good = false;
     CRegistryKey key;
@@ -56,11 +54,17 @@ const wchar_t* GetSentrelRegistryKey(std::wstring& out, LocationSource* source)
     {
         out = kDefaultSentrelKey;
     }
-    Report(source, good ? LocationSource::Value : LocationSource::Fallback);
+    source = good ? LocationSource::Value : LocationSource::Fallback;
     return out.c_str();
 }
 
-const wchar_t* GetFileRoot(std::wstring& out, LocationSource* source)
+const wchar_t* GetFileRoot(std::wstring& out)
+{
+    LocationSource ignored;
+    return GetFileRoot(out, ignored);
+}
+
+const wchar_t* GetFileRoot(std::wstring& out, LocationSource& source)
 {
     out.clear();
     std::wstring key;
@@ -72,7 +76,7 @@ const wchar_t* GetFileRoot(std::wstring& out, LocationSource* source)
         {
             StripTrailingBackslash(out);
         }
-        Report(source, LocationSource::Value);
+        source = LocationSource::Value;
     }
     else
     {
@@ -80,28 +84,34 @@ const wchar_t* GetFileRoot(std::wstring& out, LocationSource* source)
         {
             RemoveLastPathComponent(out);
         }
-        Report(source, LocationSource::ProcessFolder);
+        source = LocationSource::ProcessFolder;
     }
     return out.c_str();
 }
 
-const wchar_t* GetDataRoot(std::wstring& out, LocationSource* source)
+const wchar_t* GetDataRoot(std::wstring& out)
+{
+    LocationSource ignored;
+    return GetDataRoot(out, ignored);
+}
+
+const wchar_t* GetDataRoot(std::wstring& out, LocationSource& source)
 {
     out.clear();
     std::wstring key;
     GetSentrelRegistryKey(key);
     key += L"\\DATA";
-    Report(source, LocationSource::Value);
+    source = LocationSource::Value;
     if (!ReadRegistryString(key.c_str(), L"DataRoot", out))
     {
         GetFileRoot(out);
         out += L"\\Data";
-        Report(source, LocationSource::Fallback);
+        source = LocationSource::Fallback;
         const DWORD attributes = out.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(out.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         {
             GetTempDirectory(out);
-            Report(source, LocationSource::TempFolder);
+            source = LocationSource::TempFolder;
         }
     }
     if (!out.empty())

@@ -52,19 +52,19 @@ void AddLocations(CReport& report, std::wstring& fileRoot)
     CReport& section = report.Object(L"product locations");
     LocationSource source = LocationSource::Value;
     std::wstring text;
-    GetSentrelRegistryKey(text, &source);
+    GetSentrelRegistryKey(text, source);
     section.Object(L"core registry key")
         .Set(L"key", L"HKLM\\" + text)
         .Set(L"from", source == LocationSource::Value ? L"value \"Sentrel\" of the UUID key"
                                                       : L"fallback: the UUID key has no \"Sentrel\" value");
-    GetFileRoot(fileRoot, &source);
+    GetFileRoot(fileRoot, source);
     section.Object(L"installation folder")
         .Set(L"path", fileRoot)
         .Set(L"from", source == LocationSource::Value
                           ? L"value \"FileRoot\" of the core key's Setup"
                           : L"process folder: no \"FileRoot\" value, so this is the tool's folder; an "
                             L"installation gets the installer host's folder instead");
-    GetDataRoot(text, &source);
+    GetDataRoot(text, source);
     section.Object(L"data folder")
         .Set(L"path", text)
         .Set(L"from", source == LocationSource::Value ? L"value \"DataRoot\" of the core key's DATA"
@@ -78,7 +78,7 @@ void AddLocations(CReport& report, std::wstring& fileRoot)
         .Set(L"from", L"GetTempPath of this user; the installer's deferred actions run as LocalSystem and "
                       L"may get another");
     KvqAgentLocations kvq;
-    ReadKvqAgentLocations(kvq, &source);
+    ReadKvqAgentLocations(kvq, source);
     section.Object(L"KVQ agent folder")
         .Set(L"path",
              kvq.fileRoot.empty() ? L"(none: no \"FileRoot\" value, the KVQ step is skipped)" : kvq.fileRoot)
