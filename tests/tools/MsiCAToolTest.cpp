@@ -1,4 +1,5 @@
 #include "support/ChildProcess.h"
+#include "support/TestDevices.h"
 #include "support/TestFiles.h"
 #include "support/TestRegistry.h"
 #include "trace/CTrace.h"
@@ -462,4 +463,24 @@ TEST(MsiCATool, InspectExplainsAnEmptyMachine)
         EXPECT_NE(std::string::npos, text.find(expected)) << expected << "\n" << text;
     }
     EXPECT_EQ(2u, CToolRun(scratch, L"inspect --colour").Wait());
+}
+
+TEST(MsiCATool, InspectFindsTheDevicesAndDecidesTheIpmiRestart)
+{
+    CTestDir scratch;
+    CTestDevice ipmi({L"ACPI\\IPI0001"});
+    CTestDevice bios({L"other", L"{30437798-7FF8-4400-BF8A-C9B24A04D43B}\\bios"});
+    const std::string text = CToolRun(scratch, L"inspect").Output();
+    for (const std::string& expected : std::initializer_list<std::string>{
+             "hardware id: ACPI\\IPI0001\r\n    present: yes\r\n    instance id: " +
+                 Narrow(ipmi.InstanceId()),
+             "hardware id: {30437798-7FF8-4400-BF8A-C9B24A04D43B}\\bios\r\n    present: yes\r\n    instance "
+             "id: " +
+                 Narrow(bios.InstanceId()),
+             "restart the IPMI device:\r\n    decision: yes",
+             "write SlaveAddressDetectionMethod:\r\n    decision: no\r\n    because: SMBIOS has no type-38 "
+             "structure"})
+    {
+        EXPECT_NE(std::string::npos, text.find(expected)) << expected << "\n" << text;
+    }
 }
