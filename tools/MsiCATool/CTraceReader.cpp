@@ -50,7 +50,13 @@ DWORD CTraceReader::PollOrdinary(std::wstring& text)
     m_started = true;
     m_fileId = state.id;
     text += TakeOrdinary(bytes);
-    return ERROR_SUCCESS;
+    if (m_ringWhole)
+    {
+        std::wstring ring;
+        error = PollRing(ring);
+        text += ring;
+    }
+    return error;
 }
 
 std::wstring CTraceReader::TakeOrdinary(const std::string& bytes)
@@ -58,7 +64,7 @@ std::wstring CTraceReader::TakeOrdinary(const std::string& bytes)
     size_t begin = 0;
     if (m_encoding == TraceEncoding::Unknown)
     {
-        m_encoding = EncodingOf(bytes, false);
+        m_encoding = EncodingOf(bytes);
         if (m_encoding == TraceEncoding::Unknown)
         {
             return {}; // an empty file: its mark comes with its first line
@@ -85,10 +91,8 @@ std::wstring CTraceReader::TakeOrdinary(const std::string& bytes)
         m_ring = true;
         if (m_offset == kMarkBytes)
         {
-            // Known from the first read: the whole ring, in time order.
-            const CRingText ring(std::move(text));
-            m_ringEnd = ring.NewestEnd();
-            return ring.InTimeOrder();
+            m_ringWhole = true; // known from the first read: all of it, in time order
+            return {};
         }
         m_ringEnd = static_cast<size_t>((m_offset - kMarkBytes) / 2) + ringEnd;
         text.resize(ringEnd);
@@ -119,7 +123,8 @@ DWORD CTraceReader::PollRing(std::wstring& text)
         return error;
     }
     const CRingText ring(DecodeWide(bytes.data(), bytes.size()));
-    text = ring.Since(m_ringEnd);
+    text = m_ringWhole ? ring.InTimeOrder() : ring.Since(m_ringEnd);
+    m_ringWhole = false;
     m_ringEnd = ring.NewestEnd();
     return ERROR_SUCCESS;
 }

@@ -26,5 +26,6 @@ class CTraceReader
     ULONGLONG m_offset = 0; // ordinary file: bytes read so far
     ULONGLONG m_fileId = 0;
     bool m_started = false;
-    size_t m_ringEnd = 0; // ring file: where its newest text ended at the last read
+    bool m_ringWhole = false; // ring file: the next read shows all of it
+    size_t m_ringEnd = 0;     // ring file: where its newest text ended at the last read
 };

@@ -35,7 +35,8 @@ int RunReadCommand(CArguments& arguments, CConsoleOutput& out, CConsoleOutput& e
     const bool timed = arguments.Value(L"seconds", secondsText);
     const std::vector<std::wstring> files = arguments.Positionals();
     if (!arguments.Error().empty() || !arguments.Unknown().empty() || files.size() != 1 ||
-        (timed && (!follow || secondsText.find_first_not_of(L"0123456789") != std::wstring::npos)))
+        (timed && (!follow || secondsText.empty() || secondsText.size() > 9 ||
+                   secondsText.find_first_not_of(L"0123456789") != std::wstring::npos)))
     {
         err << L"Usage:\r\n" << kReadUsage;
         return 2;

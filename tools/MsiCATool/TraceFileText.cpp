@@ -51,13 +51,13 @@ DWORD ReadFileFrom(const std::wstring& path, ULONGLONG offset, std::string& byte
     return ERROR_SUCCESS;
 }
 
-TraceEncoding EncodingOf(const std::string& head, bool complete)
+TraceEncoding EncodingOf(const std::string& head)
 {
     if (head.size() >= 2)
     {
         return head[0] == '\xFF' && head[1] == '\xFE' ? TraceEncoding::Wide : TraceEncoding::Ansi;
     }
-    return complete && !head.empty() ? TraceEncoding::Ansi : TraceEncoding::Unknown;
+    return head.empty() ? TraceEncoding::Unknown : TraceEncoding::Ansi;
 }
 
 std::wstring DecodeWide(const char* bytes, size_t size)

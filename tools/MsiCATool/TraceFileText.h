@@ -23,7 +23,7 @@ struct TraceFileState
 DWORD ReadFileFrom(const std::wstring& path, ULONGLONG offset, std::string& bytes, TraceFileState& state);
 
 // The encoding a file's first bytes declare; a file of one byte counts as ANSI.
-TraceEncoding EncodingOf(const std::string& head, bool complete);
+TraceEncoding EncodingOf(const std::string& head);
 
 // UTF-16LE bytes as text; an odd last byte is left out.
 std::wstring DecodeWide(const char* bytes, size_t size);
