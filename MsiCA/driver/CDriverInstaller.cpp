@@ -179,15 +179,18 @@ bool CDriverInstaller::AddEventSource(const wchar_t* name, const wchar_t* const*
     {
         return false;
     }
+    // Registry calls return their error: it becomes the last error callers report.
     CRegKeyHandle eventLog;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventLogKey, 0, KEY_WRITE | KEY_WOW64_64KEY, eventLog.Receive()) !=
-        ERROR_SUCCESS)
-    {
-        return false;
-    }
+    LONG error =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventLogKey, 0, KEY_WRITE | KEY_WOW64_64KEY, eventLog.Receive());
     CRegKeyHandle source;
-    if (RegCreateKeyW(eventLog.Get(), name, source.Receive()) != ERROR_SUCCESS)
+    if (error == ERROR_SUCCESS)
     {
+        error = RegCreateKeyW(eventLog.Get(), name, source.Receive());
+    }
+    if (error != ERROR_SUCCESS)
+    {
+        SetLastError(static_cast<DWORD>(error));
         return false;
     }
     const DWORD types = kAllEventTypes;

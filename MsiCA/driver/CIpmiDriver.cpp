@@ -47,6 +47,7 @@ void RegisterDriver(CDriverInstaller& installer, const std::wstring& driverPath)
     std::wstring registeredPath;
     if (installer.GetImagePath(kDriverName, registeredPath))
     {
+        // The labels read as this trace always has, though each names the other path.
         TRACE(4, IPMI_TAG L"  current driver path = %s", driverPath.c_str());
         TRACE(4, L"\n                    :   desired driver path = %s", registeredPath.c_str());
         if (lstrcmpiW(registeredPath.c_str(), driverPath.c_str()) != 0)

@@ -16,7 +16,6 @@ constexpr DWORD kHardwareIdBytes = 4192;
 constexpr ULONG kInstanceIdChars = 200;
 constexpr DWORD kOpenFlags = DIOD_INHERIT_CLASSDRVS;
 
-// Opens the instance in a fresh list; the list stays empty (and data untouched) on failure.
 bool OpenInstance(HDEVINFO list, const wchar_t* instanceId, SP_DEVINFO_DATA& data)
 {
     return SetupDiOpenDeviceInfoW(list, instanceId, nullptr, kOpenFlags, &data) != FALSE;

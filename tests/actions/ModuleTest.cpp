@@ -2,7 +2,9 @@
 #include "support/ChildProcess.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"
+#include "util/CFileVersionInfo.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <set>
 
 // What the installer sees of MsiCA.dll: its exports, imports, resources and its load.
@@ -34,9 +36,7 @@ TEST(Module, ExportsTheTwelveActionsUndecoratedAndImportsOnlySystemDlls)
     const auto* exports = dll.At<IMAGE_EXPORT_DIRECTORY>(dll.Directory(IMAGE_DIRECTORY_ENTRY_EXPORT));
     std::set<std::string> names;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i)
-    {
         names.insert(dll.At<char>(dll.At<DWORD>(exports->AddressOfNames)[i]));
-    }
     EXPECT_EQ(
         std::set<std::string>({"vrxCA_StartSentrel", "vrxCA_StopSentrel", "vrxCA_FinalConfig",
                                "vrxCA_RegDriver", "vrxCA_UnregDriver", "moraCA_RestartMicrosoftIpmi",
@@ -52,37 +52,25 @@ TEST(Module, ExportsTheTwelveActionsUndecoratedAndImportsOnlySystemDlls)
          import->Name; ++import)
     {
         std::string name = dll.At<char>(import->Name);
-        for (auto& c : name)
-        {
-            c = static_cast<char>(tolower(c));
-        }
+        std::transform(name.begin(), name.end(), name.begin(), ::tolower);
         EXPECT_EQ(1u, everyWindows.count(name)) << name;
     }
 }
 
 TEST(Module, CarriesItsVersionRecordAndManifest)
 {
-    const std::wstring path = BinPath(L"MsiCA.dll");
-    std::vector<BYTE> data(GetFileVersionInfoSizeW(path.c_str(), nullptr));
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
-    wchar_t* name = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
-                               reinterpret_cast<void**>(&name), &length));
-    EXPECT_STREQ(L"MsiCA.dll", name);
+    CFileVersionInfo version;
+    std::wstring product;
+    EXPECT_TRUE(version.Load(BinPath(L"MsiCA.dll").c_str()) && version.QueryProductVersion(product));
+    EXPECT_FALSE(product.empty());
 
-    LoadedModule dll(path);
+    LoadedModule dll(BinPath(L"MsiCA.dll"));
     HRSRC resource = FindResourceW(dll.module, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
     ASSERT_TRUE(resource);
     const std::string xml(static_cast<const char*>(LockResource(LoadResource(dll.module, resource))),
                           SizeofResource(dll.module, resource));
-    for (const char* text :
-         {"level=\"asInvoker\"", "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
-          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
-          "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
-    {
-        EXPECT_NE(std::string::npos, xml.find(text)) << text;
-    }
+    EXPECT_NE(std::string::npos, xml.find("level=\"asInvoker\"")) << xml;
+    EXPECT_NE(std::string::npos, xml.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}")) << "Windows 10";
 }
 
 TEST(Module, LoadAndUnloadWriteExactlyTheTwoDllMainLines)

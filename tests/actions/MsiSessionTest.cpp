@@ -2,6 +2,7 @@
 #include "support/TestFiles.h"
 #include "support/TestRegistry.h"
 #include <gtest/gtest.h>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -11,120 +12,95 @@
 namespace
 {
 const wchar_t kTag[] = L"MsiCA               : ";
+const wchar_t kImmediate[] = L"moraCA_EMDataBackup";
+const wchar_t kDeferred[] = L"MoraCA_EMDataRestore";
+using Lines = std::vector<std::wstring>;
 
-class MsiSession : public testing::Test
+// Installs and removes the sample package with the given extra properties; returns the
+// trace lines (tags removed) of each action, by the action's entry line.
+std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
 {
-  protected:
-    MsiSession() { application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", dir / L"session.log"); }
-
-    // Installs and removes the sample package with the given extra properties; returns the
-    // trace lines (tags removed) that the action whose entry line is entry wrote.
-    std::vector<std::wstring> RunAction(const std::wstring& properties, const std::wstring& entry)
-    {
-        const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
-        EXPECT_EQ(0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main " + properties));
-        EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
-        std::wstringstream text(ReadUtf16File(dir / L"session.log"));
-        DeleteFileW((dir / L"session.log").c_str());
-
-        std::vector<std::wstring> lines;
-        bool inside = false;
-        for (std::wstring line; std::getline(text, line);)
-        {
-            if (!line.empty() && line.back() == L'\r')
-            {
-                line.pop_back();
-            }
-            if (line.rfind(kTag, 0) != 0)
-            {
-                continue;
-            }
-            line = line.substr(wcslen(kTag));
-            if (line == entry)
-            {
-                inside = true;
-                continue;
-            }
-            if (line.rfind(L"DllMain", 0) == 0)
-            {
-                inside = false;
-            }
-            if (inside)
-            {
-                lines.push_back(line);
-            }
-        }
-        return lines;
-    }
-
-    // Installs and removes the sample package with a verbose installer log; returns the
-    // installation's log.
-    std::string InstallWithLog()
-    {
-        const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
-        const std::wstring log = dir / L"install.log";
-        EXPECT_EQ(0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main RUNMODE=Telix /l*v \"" +
-                                 log + L"\""));
-        EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
-        const std::vector<BYTE> bytes = ReadFileBytes(log);
-        return std::string(bytes.begin(), bytes.end());
-    }
-
     CTestDir dir;
     CTestKey global{L"SOFTWARE\\Debug"};
     CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
-};
+    application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", dir / L"session.log");
+    const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
+    EXPECT_EQ(0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main " + properties));
+    EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
+    std::wstringstream text(ReadUtf16File(dir / L"session.log"));
+    std::map<std::wstring, Lines> actions;
+    Lines* action = nullptr;
+    for (std::wstring line; std::getline(text, line);)
+    {
+        if (line.rfind(kTag, 0) != 0)
+            continue;
+        line = line.substr(wcslen(kTag), line.find_last_not_of(L'\r') + 1 - wcslen(kTag));
+        if (line == kImmediate || line == kDeferred)
+            action = &actions[line];
+        else if (line.rfind(L"DllMain", 0) == 0)
+            action = nullptr;
+        else if (action)
+            action->push_back(line);
+    }
+    return actions;
+}
 
-std::vector<std::wstring> FromRunMode(const std::wstring& value, int mode)
+Lines FromRunMode(const std::wstring& value, int mode)
 {
     return {L"MSI Property \"RUNMODE\"=\"" + value + L"\"", L"Run mode set to " + std::to_wstring(mode),
             L"Setup run mode: " + std::to_wstring(mode)};
 }
 
-std::vector<std::wstring> FromCustomActionData(const std::wstring& value, int mode)
+Lines FromCustomActionData(const std::wstring& value, int mode)
 {
-    std::vector<std::wstring> lines = {
-        L"Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
-        L"Found CustomActionData: \"" + value + L"\""};
+    Lines lines = {L"Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
+                   L"Found CustomActionData: \"" + value + L"\""};
     for (auto& line : FromRunMode(value, mode))
-    {
         lines.push_back(line);
-    }
     return lines;
 }
 } // namespace
 
-TEST_F(MsiSession, RunModeFromTheCommandLineReachesAnImmediateAction)
+TEST(MsiSession, RunModeReachesImmediateActionsAndThroughCustomActionDataDeferredOnes)
 {
-    EXPECT_EQ(FromRunMode(L"mOrA", 5), RunAction(L"RUNMODE=mOrA", L"moraCA_EMDataBackup"));
-    EXPECT_EQ(FromRunMode(L"telix", 1), RunAction(L"RUNMODE=telix", L"moraCA_EMDataBackup"));
-    EXPECT_EQ(FromRunMode(L"MORA ", 0), RunAction(L"RUNMODE=\"MORA \"", L"moraCA_EMDataBackup"));
-    EXPECT_EQ(FromRunMode(L"TELIXX", 0), RunAction(L"RUNMODE=TELIXX", L"moraCA_EMDataBackup"));
+    const std::wstring tooLong = L"RUNMODE=" + std::wstring(300, L'M');
+    const Lines notSet = {L"Run mode set to 0", L"Setup run mode: 0"};
+    const struct
+    {
+        std::wstring properties;
+        Lines immediate, deferred;
+    } cases[] = {
+        {L"RUNMODE=mOrA", FromRunMode(L"mOrA", 5), FromCustomActionData(L"mOrA", 5)},
+        {L"RUNMODE=telix", FromRunMode(L"telix", 1), FromCustomActionData(L"telix", 1)},
+        {L"RUNMODE=\"MORA \"", FromRunMode(L"MORA ", 0), FromCustomActionData(L"MORA ", 0)},
+        {L"RUNMODE=TELIXX", FromRunMode(L"TELIXX", 0), FromCustomActionData(L"TELIXX", 0)},
+        {L"", FromCustomActionData(L"", 0), FromCustomActionData(L"", 0)},
+        // Too long for its buffer: not set, and the deferred action's buffer stays empty.
+        {tooLong,
+         {L"WARNING! MSI Property \"RUNMODE\" NOT set!", notSet[0], notSet[1]},
+         {FromCustomActionData(L"", 0)[0], L"MSI Property \"RUNMODE\"=\"\"", notSet[0], notSet[1]}},
+    };
+    for (const auto& c : cases)
+    {
+        auto actions = RunSession(c.properties);
+        EXPECT_EQ(c.immediate, actions[kImmediate]) << Narrow(c.properties);
+        EXPECT_EQ(c.deferred, actions[kDeferred]) << Narrow(c.properties);
+    }
 }
 
-TEST_F(MsiSession, ADeferredActionTakesCustomActionDataWhenRunModeIsEmpty)
+namespace
 {
-    EXPECT_EQ(FromCustomActionData(L"Telix", 1), RunAction(L"RUNMODE=Telix", L"MoraCA_EMDataRestore"));
-    EXPECT_EQ(FromCustomActionData(L"MORA", 5), RunAction(L"RUNMODE=MORA", L"MoraCA_EMDataRestore"));
-}
-
-TEST_F(MsiSession, AnAbsentRunModeGivesZeroWithAnEmptyValue)
+// Installs and removes the sample package with a verbose installer log; returns the
+// installation's log.
+std::string InstallWithLog(const CTestDir& dir)
 {
-    EXPECT_EQ(FromCustomActionData(L"", 0), RunAction(L"", L"moraCA_EMDataBackup"));
-    EXPECT_EQ(FromCustomActionData(L"", 0), RunAction(L"", L"MoraCA_EMDataRestore"));
-}
-
-TEST_F(MsiSession, ARunModeTooLongForItsBufferIsNotSet)
-{
-    const std::wstring tooLong(300, L'M');
-    const std::vector<std::wstring> warning = {L"WARNING! MSI Property \"RUNMODE\" NOT set!",
-                                               L"Run mode set to 0", L"Setup run mode: 0"};
-    EXPECT_EQ(warning, RunAction(L"RUNMODE=" + tooLong, L"moraCA_EMDataBackup"));
-    // The deferred action's CustomActionData is too long as well: its buffer stays empty.
-    const std::vector<std::wstring> emptied = {
-        L"Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
-        L"MSI Property \"RUNMODE\"=\"\"", L"Run mode set to 0", L"Setup run mode: 0"};
-    EXPECT_EQ(emptied, RunAction(L"RUNMODE=" + tooLong, L"MoraCA_EMDataRestore"));
+    const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
+    const std::wstring log = dir / L"install.log";
+    EXPECT_EQ(
+        0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main RUNMODE=Telix /l*v \"" + log + L"\""));
+    EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
+    const std::vector<BYTE> bytes = ReadFileBytes(log);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // The lines of the installer's log between "Action start" and "Action ended" of an action,
@@ -155,13 +131,17 @@ std::vector<std::string> LinesOfAction(const std::string& log, const std::string
     }
     return lines;
 }
+} // namespace
 
-TEST_F(MsiSession, TheInstallerLogHoldsTheLinesOfEachActionBetweenItsOwn)
+TEST(MsiSession, TheInstallerLogHoldsTheLinesOfEachActionBetweenItsOwn)
 {
-    EXPECT_EQ(std::string::npos, InstallWithLog().find("MsiCA  ")) << "off without its value";
+    CTestDir dir;
+    CTestKey global{L"SOFTWARE\\Debug"};
+    CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
+    EXPECT_EQ(std::string::npos, InstallWithLog(dir).find("MsiCA  ")) << "off without its value";
 
     application.SetDword(L"MsiLogDebugLevel", 2).SetDword(L"TimeStampOn", 1);
-    const std::string log = InstallWithLog();
+    const std::string log = InstallWithLog(dir);
     const std::vector<std::string> immediate = {"MsiCA               : moraCA_EMDataBackup",
                                                 "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
                                                 "MsiCA               : Run mode set to 1",

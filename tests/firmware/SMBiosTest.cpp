@@ -41,9 +41,7 @@ TEST(SMBiosTables, EveryRealTableIndexesAsTheManifestSays)
         std::vector<std::string> column;
         std::istringstream fields(line);
         for (std::string field; std::getline(fields, field, '\t');)
-        {
             column.push_back(field);
-        }
         ASSERT_GE(column.size(), 8u) << line;
         SCOPED_TRACE(column[0]);
         const std::string& result = column[5];

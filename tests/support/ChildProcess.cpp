@@ -1,28 +1,19 @@
 #include "ChildProcess.h"
-#include <vector>
+#include "util/CUniqueHandle.h"
 
 DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
 {
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(L'\0');
+    std::wstring line = commandLine; // CreateProcessW may write to it
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-    {
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return 0xFFFFFFFF;
-    }
+    const CKernelHandle thread(process.hThread), child(process.hProcess);
     DWORD exitCode = 0xFFFFFFFF;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
-    {
-        GetExitCodeProcess(process.hProcess, &exitCode);
-    }
+    if (WaitForSingleObject(child.Get(), timeoutMs) != WAIT_OBJECT_0)
+        TerminateProcess(child.Get(), exitCode);
     else
-    {
-        TerminateProcess(process.hProcess, 0xFFFFFFFF);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+        GetExitCodeProcess(child.Get(), &exitCode);
     return exitCode;
 }

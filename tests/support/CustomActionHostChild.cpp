@@ -17,9 +17,7 @@ int wmain(int argc, wchar_t** argv)
     }
     HMODULE module = LoadLibraryW(dll.c_str());
     if (!module)
-    {
         return 0xFFFF;
-    }
     UINT result = 0;
     for (int i = first; i < argc; ++i)
     {

@@ -22,13 +22,9 @@ class CFakeFirmwareTable
         const std::vector<BYTE>& rsmb = s_active->m_rsmb;
         SetLastError(ERROR_NOT_FOUND);
         if (provider != 0x52534D42 /* 'RSMB' */ || tableId != 0 || rsmb.empty())
-        {
             return 0;
-        }
         if (buffer && size >= rsmb.size())
-        {
             std::copy(rsmb.begin(), rsmb.end(), static_cast<BYTE*>(buffer));
-        }
         return static_cast<UINT>(rsmb.size());
     }
     static inline CFakeFirmwareTable* s_active = nullptr;

@@ -22,18 +22,14 @@ void** FindImportSlot(HMODULE module, const char* dll, const char* function)
          ++entry)
     {
         if (_stricmp(reinterpret_cast<char*>(base + entry->Name), dll) != 0)
-        {
             continue;
-        }
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots)
         {
             const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
             if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) && strcmp(byName->Name, function) == 0)
-            {
                 return reinterpret_cast<void**>(&slots->u1.Function);
-            }
         }
     }
     return nullptr;
@@ -74,9 +70,7 @@ CImportPatch::CImportPatch(HMODULE module, const char* dll, const char* function
 CImportPatch::~CImportPatch()
 {
     if (m_slot)
-    {
         WriteSlot(m_slot, m_original);
-    }
 }
 
 CFaultInjector::CFaultInjector(HMODULE module) : m_module(module)
@@ -102,9 +96,7 @@ void* CFaultInjector::Patch(const char* dll, const char* function, void* fake, b
 {
     g_lookupFakes[function] = fake;
     if (!dll)
-    {
         return nullptr;
-    }
     auto patch = std::make_unique<CImportPatch>(m_module, dll, function, fake);
     EXPECT_TRUE(patch->Applied() || !mustBeImported) << "the tested module does not import " << function;
     void* original = patch->Applied()
@@ -127,9 +119,7 @@ CVirtualClock::CVirtualClock(CFaultInjector& injector, ULONGLONG startMs) : m_no
         "kernel32.dll", "Sleep",
         +[](DWORD ms) WINAPI {
             if (g_clock->m_onSleep)
-            {
                 g_clock->m_onSleep(ms);
-            }
             g_clock->m_sleeps.push_back(ms);
             g_clock->m_now += ms;
         },

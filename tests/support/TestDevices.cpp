@@ -50,11 +50,3 @@ std::vector<std::wstring> DevicesWithHardwareId(const std::wstring& hardwareId)
     }
     return found;
 }
-
-size_t RemoveDevicesWithHardwareId(const std::wstring& hardwareId)
-{
-    size_t removed = 0;
-    for (const auto& id : DevicesWithHardwareId(hardwareId))
-        removed += RemoveDeviceInstance(id);
-    return removed;
-}

@@ -13,8 +13,6 @@ std::wstring CreateRootDevice(const std::vector<std::wstring>& hardwareIds);
 bool RemoveDeviceInstance(const std::wstring& instanceId);
 // Instance IDs of the present devices of all classes that carry hardwareId (case ignored).
 std::vector<std::wstring> DevicesWithHardwareId(const std::wstring& hardwareId);
-// Removes them; returns how many went.
-size_t RemoveDevicesWithHardwareId(const std::wstring& hardwareId);
 
 // A root device for one test, removed when it goes (when it is still there).
 class CTestDevice

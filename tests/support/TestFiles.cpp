@@ -57,9 +57,7 @@ std::wstring ReadUtf16File(const std::wstring& path)
 {
     const std::vector<BYTE> bytes = ReadFileBytes(path);
     if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE)
-    {
         return std::wstring();
-    }
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
 }
 

@@ -1,8 +1,14 @@
 #include "TestRegistry.h"
 #include "util/CUniqueHandle.h"
 #include <gtest/gtest.h>
-#include <cstring>
-#include <vector>
+
+namespace
+{
+DWORD InView(REGSAM view)
+{
+    return view == KEY_WOW64_32KEY ? 0x00020000 : 0x00010000; // RRF_SUBKEY_WOW6432KEY, ...64KEY
+}
+} // namespace
 
 CTestKey::CTestKey(const std::wstring& path, REGSAM view) : m_path(path), m_view(view)
 {
@@ -14,9 +20,7 @@ CTestKey::CTestKey(const std::wstring& path, REGSAM view) : m_path(path), m_view
 CTestKey::~CTestKey()
 {
     if (m_key)
-    {
         RegCloseKey(m_key);
-    }
     DeleteKeyTree(m_path, m_view);
 }
 
@@ -60,39 +64,23 @@ bool KeyExists(const std::wstring& path, REGSAM view)
            ERROR_SUCCESS;
 }
 
-namespace
-{
-// The value's bytes, with room for a terminator; empty when it cannot be read.
-std::vector<BYTE> QueryValue(const std::wstring& path, const wchar_t* name, REGSAM view, DWORD& type)
-{
-    const DWORD inView = view == KEY_WOW64_32KEY ? 0x00020000 : 0x00010000; // RRF_SUBKEY_WOW64xxKEY
-    DWORD size = 0;
-    std::vector<BYTE> data;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND | inView, &type,
-                     nullptr, &size) == ERROR_SUCCESS)
-    {
-        data.assign(size + sizeof(wchar_t), 0);
-        if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND | inView, &type,
-                         data.data(), &size) != ERROR_SUCCESS)
-            data.clear();
-    }
-    return data;
-}
-} // namespace
-
 bool ReadDwordValue(const std::wstring& path, const wchar_t* name, DWORD& value, REGSAM view)
 {
-    DWORD type = 0;
-    const std::vector<BYTE> data = QueryValue(path, name, view, type);
-    return type == REG_DWORD && data.size() >= sizeof(value) && memcpy(&value, data.data(), sizeof(value));
+    DWORD size = sizeof(value);
+    return RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_REG_DWORD | InView(view), nullptr,
+                        &value, &size) == ERROR_SUCCESS;
 }
 
 bool ReadStringValue(const std::wstring& path, const wchar_t* name, std::wstring& value, REGSAM view)
 {
-    DWORD type = 0;
-    const std::vector<BYTE> data = QueryValue(path, name, view, type);
-    if (data.empty() || (type != REG_SZ && type != REG_EXPAND_SZ))
+    const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND | InView(view);
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, flags, nullptr, nullptr, &size) != ERROR_SUCCESS)
         return false;
-    value = reinterpret_cast<const wchar_t*>(data.data());
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, flags, nullptr, &text[0], &size) !=
+        ERROR_SUCCESS)
+        return false;
+    value = text.c_str();
     return true;
 }

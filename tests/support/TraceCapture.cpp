@@ -39,9 +39,7 @@ size_t CTraceCapture::Count(const std::wstring& text) const
 {
     size_t count = 0;
     for (const auto& message : g_messages)
-    {
         count += message.find(text) != std::wstring::npos;
-    }
     return count;
 }
 
@@ -49,9 +47,7 @@ bool CTraceCapture::InOrder(const std::vector<std::wstring>& texts) const
 {
     size_t next = 0;
     for (const auto& message : g_messages)
-    {
         next += next < texts.size() && message.find(texts[next]) != std::wstring::npos;
-    }
     return next == texts.size();
 }
 

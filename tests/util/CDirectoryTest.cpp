@@ -11,9 +11,7 @@ std::wstring DeepFolder(const std::wstring& root)
 {
     std::wstring deep = root + L"\\Config\\Caf\u00e9";
     while (deep.size() < 220)
-    {
         deep += L"\\\u8bbe\u7f6e-\u00e9t\u00e9";
-    }
     return deep;
 }
 
@@ -28,9 +26,7 @@ void BuildSampleTree(const std::wstring& root)
     WriteFileBytes(root + L"\\Config\\CommonConfig.ccs", std::string(70000, '\xE9'));
     WriteFileBytes(deepFile, std::string(1, '\0'));
     for (const std::wstring& readOnly : {root + L"\\top.ini", deepFile, root + L"\\Empty"})
-    {
         SetFileAttributesW(readOnly.c_str(), GetFileAttributesW(readOnly.c_str()) | FILE_ATTRIBUTE_READONLY);
-    }
 }
 
 // CopyFileW as Windows answers it: a read-only destination is refused. (Wine, run as root
@@ -63,10 +59,9 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
     {
         CFaultInjector injector;
         injector.Replace("kernel32.dll", "CopyFileW", &RefusingReadOnlyCopyFileW);
-        EXPECT_TRUE(CopyDir(source.c_str(), target.c_str()));
+        EXPECT_TRUE(CopyDir(source.c_str(), target.c_str()) && CopyDir(source.c_str(), target.c_str()));
     }
     EXPECT_EQ(ListTree(source), ListTree(target));
-    EXPECT_TRUE(trace.Contains(L"Copy directory \"" + source + L"\" -->  \"" + target + L"\""));
 
     const std::wstring nowhere = dir / L"copy-of-nothing";
     EXPECT_TRUE(CopyDir((dir / L"missing").c_str(), nowhere.c_str()));
@@ -77,7 +72,6 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
     EXPECT_TRUE(FileExists(target) && ListTree(target).empty()) << "only the top directory stays";
     EXPECT_TRUE(RemoveDir(source.c_str(), true));
     EXPECT_FALSE(FileExists(source));
-    EXPECT_TRUE(trace.Contains(L"Removed 'read-only' file attribute to delete file 'top.ini'!"));
     EXPECT_FALSE(trace.Contains(L"ERROR"));
 }
 

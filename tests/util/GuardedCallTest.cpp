@@ -11,9 +11,7 @@ TEST(GuardedCall, GivesZeroOrTheCodeOfAFaultOrExceptionAgainAndAgainAndNested)
 {
     EXPECT_EQ(GUARDED_CPP_EXCEPTION, Guarded([] { throw std::runtime_error("escaped"); }));
     for (int round = 0; round < 100; ++round)
-    {
         ASSERT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), Guarded([] { *g_badPointer = 1; }));
-    }
     volatile DWORD inner = 0;
     const DWORD outer = Guarded([&] {
         inner = Guarded([] { *g_badPointer = 1; });

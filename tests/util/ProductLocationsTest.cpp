@@ -25,9 +25,7 @@ DWORD g_storedBytes = 0;
 LONG WINAPI FakeUnterminatedQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE data, LPDWORD size)
 {
     if (data)
-    {
         memcpy(data, L"ABC", g_storedBytes);
-    }
     *size = g_storedBytes;
     return ERROR_SUCCESS;
 }
