@@ -57,7 +57,8 @@ class CWalkOutcome
 };
 
 bool CreateDirTrying(const wchar_t* path, int retriesLeft);
-bool CopyTree(const wchar_t* source, const wchar_t* destination);
+// created: the walk has just created destination, so nothing in it predates the copy.
+bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created);
 
 std::wstring FullPath(const wchar_t* path)
 {
@@ -133,7 +134,8 @@ bool CreateDirTrying(const wchar_t* path, int retriesLeft)
     return exists;
 }
 
-bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar_t* destination)
+bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar_t* destination,
+               bool destinationCreated)
 {
     const std::wstring sourceEntry = JoinPath(source, entry.cFileName);
     TRACE(4, DIR_TAG L"Source path: \"%s\"", sourceEntry.c_str());
@@ -142,13 +144,16 @@ bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar
     if (IsDirectory(entry))
     {
         // The caller's own line reports a sub-directory that cannot be created.
-        if (!CreateDirectoryW(destinationEntry.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        const bool created = CreateDirectoryW(destinationEntry.c_str(), nullptr) == TRUE;
+        if (!created && GetLastError() != ERROR_ALREADY_EXISTS)
         {
             return false;
         }
-        return CopyTree(sourceEntry.c_str(), destinationEntry.c_str());
+        return CopyTree(sourceEntry.c_str(), destinationEntry.c_str(), created);
     }
-    const bool existed = GetFileAttributesW(destinationEntry.c_str()) != INVALID_FILE_ATTRIBUTES;
+    // A lookup of a missing name costs Wine a scan of the folder: a new folder needs none.
+    const bool existed =
+        !destinationCreated && GetFileAttributesW(destinationEntry.c_str()) != INVALID_FILE_ATTRIBUTES;
     // A read-only copy from an earlier run must not block the next one.
     const bool copied = RetryWithoutReadOnly(destinationEntry.c_str(), [&] {
         return CopyFileW(sourceEntry.c_str(), destinationEntry.c_str(), FALSE);
@@ -244,12 +249,12 @@ bool CopyDir(const wchar_t* source, const wchar_t* destination)
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    return CopyTree(source, destination);
+    return CopyTree(source, destination, false);
 }
 
 namespace
 {
-bool CopyTree(const wchar_t* source, const wchar_t* destination)
+bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created)
 {
     TRACE(3, DIR_TAG L"Copy directory \"%s\" -->  \"%s\"", source, destination);
     const std::wstring pattern = std::wstring(source) + L"\\" + L"*.*";
@@ -261,17 +266,22 @@ bool CopyTree(const wchar_t* source, const wchar_t* destination)
         // Nothing to copy; the destination is not created.
         return true;
     }
-    if (!CreateDir(destination))
+    if (!created)
     {
-        TRACE(1, DIR_TAG L"ERROR 0x%X! Failed to create directory \"%s\"", GetLastError(), destination);
-        return false;
+        SetLastError(ERROR_SUCCESS);
+        if (!CreateDir(destination))
+        {
+            TRACE(1, DIR_TAG L"ERROR 0x%X! Failed to create directory \"%s\"", GetLastError(), destination);
+            return false;
+        }
+        created = GetLastError() != ERROR_ALREADY_EXISTS;
     }
     CWalkOutcome outcome;
     do
     {
         if (!IsDotEntry(entry))
         {
-            outcome.Add(CopyEntry(entry, source, destination));
+            outcome.Add(CopyEntry(entry, source, destination, created));
         }
     } while (FindNextFileW(find.Get(), &entry));
     find.Reset();

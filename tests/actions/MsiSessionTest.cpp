@@ -39,7 +39,10 @@ std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
             action = &actions[line];
         else if (line.rfind(L"DllMain", 0) == 0)
             action = nullptr;
-        else if (action)
+        // The run mode's lines; the actions' own steps follow them.
+        else if (action && (line.find(L"RUNMODE") != std::wstring::npos ||
+                            line.find(L"un mode") != std::wstring::npos ||
+                            line.find(L"CustomActionData") != std::wstring::npos))
             action->push_back(line);
     }
     return actions;
@@ -103,8 +106,8 @@ std::string InstallWithLog(const CTestDir& dir)
     return std::string(bytes.begin(), bytes.end());
 }
 
-// The lines of the installer's log between "Action start" and "Action ended" of an action,
-// less their time stamps; a line without one is taken whole.
+// The entry and run-mode lines in the installer's log between "Action start" and "Action
+// ended" of an action, less their time stamps.
 std::vector<std::string> LinesOfAction(const std::string& log, const std::string& action)
 {
     static const std::regex kStart("Action start [0-9:]+: (.*)\\.");
@@ -126,7 +129,11 @@ std::vector<std::string> LinesOfAction(const std::string& log, const std::string
         }
         else if (inside)
         {
-            lines.push_back(std::regex_match(line, match, kStamped) ? match[1].str() : line);
+            line = std::regex_match(line, match, kStamped) ? match[1].str() : line;
+            if (_stricmp(line.c_str(), ("MsiCA               : " + action).c_str()) == 0 ||
+                line.find("RUNMODE") != std::string::npos || line.find("un mode") != std::string::npos ||
+                line.find("CustomActionData") != std::string::npos)
+                lines.push_back(line);
         }
     }
     return lines;
@@ -155,5 +162,7 @@ TEST(MsiSession, TheInstallerLogHoldsTheLinesOfEachActionBetweenItsOwn)
         "MsiCA               : Run mode set to 1",
         "MsiCA               : Setup run mode: 1"};
     EXPECT_EQ(deferred, LinesOfAction(log, "moraCA_EMDataRestore"));
+    EXPECT_NE(std::string::npos, log.find("] MsiCA               : Sentrel Bin Path: "))
+        << "all lines of level 2";
     EXPECT_EQ(std::string::npos, log.find("DllMain")) << "no action runs while the library loads";
 }
