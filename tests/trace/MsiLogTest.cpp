@@ -64,7 +64,7 @@ class MsiLog : public testing::Test
 };
 } // namespace
 
-TEST_F(MsiLog, LinesOfARunningActionReachTheInstallerEscapedOneMessageEach)
+TEST_F(MsiLog, LinesOfARunningActionReachTheInstallerEscapedOneMessageEachOnlyWhenAsked)
 {
     registry.application.SetDword(L"MsiLogDebugLevel", 2);
     g_Trace.ReadConfig();
@@ -87,13 +87,10 @@ TEST_F(MsiLog, LinesOfARunningActionReachTheInstallerEscapedOneMessageEach)
         Message(L"MsiCA               : ## ERROR 0xE0474343! Exception in ThrowingAction - action abandoned "
                 L"(result 9)!")};
     EXPECT_EQ(expected, g_messages);
-}
 
-TEST_F(MsiLog, WithoutItsValueTheHandleIsNeverUsed)
-{
-    registry.application.SetDword(L"WinDebugLevel", 6);
+    registry.application.DeleteValue(L"MsiLogDebugLevel").SetDword(L"WinDebugLevel", 6);
     g_Trace.ReadConfig();
     EXPECT_EQ(7u, RunCustomAction(L"TracingAction", kInstall, TracingBody));
-    EXPECT_TRUE(g_messages.empty());
+    EXPECT_EQ(expected, g_messages) << "without its value the handle is never used";
     EXPECT_FALSE(sinks.debugger.empty()) << "the other sinks still write";
 }

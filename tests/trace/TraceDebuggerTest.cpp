@@ -59,17 +59,16 @@ TEST(TraceDebugger, ARealDebuggerSeesOneMessagePerLine)
 {
     TraceRegistry registry;
     registry.application.SetDword(L"WinDebugLevel", 2);
-    const std::vector<std::wstring> strings =
-        DebugStringsOf(L"\"" + BinPath(L"ca_host.exe") + L"\" vrxCA_StartSentrel moraCA_EMDataBackup");
+    const std::vector<std::wstring> strings = DebugStringsOf(
+        L"\"" + BinPath(L"ca_host.exe") + L"\" vrxCA_StartSentrel moraCA_RestartMicrosoftIpmi");
     const std::vector<std::wstring> expected = {
         L"MsiCA               : DllMain: DLL_PROCESS_ATTACH\n",
         L"MsiCA               : vrxCA_StartSentrel\n",
         L"MsiCA               : Starting service Sentrel ...\n",
         L"MsiCA               : Start service Sentrel failed!\n",
-        L"MsiCA               : moraCA_EMDataBackup\n",
-        L"MsiCA               : WARNING! MSI Property \"RUNMODE\" NOT set!\n",
-        L"MsiCA               : Run mode set to 0\n",
-        L"MsiCA               : Setup run mode: 0\n",
+        L"MsiCA               : moraCA_RestartMicrosoftIpmi\n",
+        L"CIpmiDriver         : IPMI driver restart supported on Windows Server 2008 or higher versions "
+        L"only\n",
         L"MsiCA               : DllMain: DLL_PROCESS_DETACH\n",
     };
     EXPECT_EQ(expected, strings);
