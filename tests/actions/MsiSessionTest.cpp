@@ -3,7 +3,6 @@
 #include "support/TestRegistry.h"
 #include <gtest/gtest.h>
 #include <map>
-#include <regex>
 #include <sstream>
 
 // The sample package installed by Wine's msiexec: the exports run in a real installer
@@ -115,35 +114,24 @@ std::string InstallWithLog(const CTestDir& dir)
     return std::string(bytes.begin(), bytes.end());
 }
 
-// The entry and run-mode lines in the installer's log between "Action start" and "Action
-// ended" of an action, less their time stamps.
+// The entry and run-mode lines of an action in the installer's log, less their time stamps
+// (which brackets the installer must not take for properties).
 std::vector<std::string> LinesOfAction(const std::string& log, const std::string& action)
 {
-    static const std::regex kStart("Action start [0-9:]+: (.*)\\.");
-    static const std::regex kEnded("Action ended [0-9:]+: (.*)\\. Return value .*");
-    static const std::regex kStamped("\\[[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}\\] (.*)");
     std::vector<std::string> lines;
     std::istringstream text(log);
     bool inside = false;
-    std::smatch match;
     for (std::string line; std::getline(text, line);)
     {
-        if (!line.empty() && line.back() == '\r')
-        {
-            line.pop_back();
-        }
-        if (std::regex_match(line, match, kStart) || std::regex_match(line, match, kEnded))
-        {
-            inside = match[1] == action && line.rfind("Action start", 0) == 0;
-        }
-        else if (inside)
-        {
-            line = std::regex_match(line, match, kStamped) ? match[1].str() : line;
-            if (_stricmp(line.c_str(), ("MsiCA               : " + action).c_str()) == 0 ||
-                line.find("RUNMODE") != std::string::npos || line.find("un mode") != std::string::npos ||
-                line.find("CustomActionData") != std::string::npos)
-                lines.push_back(line);
-        }
+        line.erase(line.find_last_not_of('\r') + 1);
+        if (line.rfind("Action ", 0) == 0)
+            inside =
+                line.rfind("Action start ", 0) == 0 && line.find(": " + action + ".") != std::string::npos;
+        else if (inside && line.size() > 15 && line[0] == '[' && line[13] == ']' &&
+                 (_stricmp(line.c_str() + 15, ("MsiCA               : " + action).c_str()) == 0 ||
+                  line.find("RUNMODE") != std::string::npos || line.find("un mode") != std::string::npos ||
+                  line.find("CustomActionData") != std::string::npos))
+            lines.push_back(line.substr(15));
     }
     return lines;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
+#include <algorithm>
 #include <sstream>
 
 // MsiCATool on traces that the library itself wrote, configured as a customer's machine is.
@@ -334,49 +335,33 @@ std::string MachineSnapshot(const CTestDir& scratch)
     CloseServiceHandle(scm);
     const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
     for (DWORD i = 0; i < count; ++i)
-    {
         snapshot += Narrow(services[i].lpServiceName) + " " +
                     std::to_string(services[i].ServiceStatusProcess.dwCurrentState) + "\n";
-    }
     const HDEVINFO devices =
         SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof(device);
+    SP_DEVINFO_DATA device{sizeof(device), {}, 0, 0};
+    wchar_t id[MAX_DEVICE_ID_LEN];
     for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i)
-    {
-        wchar_t id[MAX_DEVICE_ID_LEN];
         snapshot +=
             CM_Get_Device_IDW(device.DevInst, id, MAX_DEVICE_ID_LEN, 0) == 0 ? Narrow(id) + "\n" : "?\n";
-    }
     SetupDiDestroyDeviceInfoList(devices);
     wchar_t temp[MAX_PATH];
     const std::wstring tempDir(temp, GetTempPathW(MAX_PATH, temp) - 1);
     for (const auto& [path, content] : ListTree(tempDir))
-    {
         if (tempDir + path != scratch / L"tool-output.txt")
-        {
             snapshot += Narrow(path) + " " + std::to_string(std::hash<std::string>()(content)) + "\n";
-        }
-    }
     return snapshot;
 }
 
-// Equal, or false with the first lines that differ (a diff of megabytes would not fit).
-testing::AssertionResult SameLines(const std::string& before, const std::string& after)
+// Equal, or the first differing line of each (a diff of megabytes would not fit).
+testing::AssertionResult Same(const std::string& before, const std::string& after)
 {
-    std::istringstream a(before), b(after);
-    std::string lineA, lineB;
-    for (int line = 1; static_cast<bool>(std::getline(a, lineA)) | static_cast<bool>(std::getline(b, lineB));
-         ++line)
-    {
-        if (lineA != lineB)
-        {
-            return testing::AssertionFailure() << "line " << line << ":\n" << lineA << "\n" << lineB;
-        }
-        lineA.clear();
-        lineB.clear();
-    }
-    return testing::AssertionSuccess();
+    if (before == after)
+        return testing::AssertionSuccess();
+    const size_t at =
+        std::mismatch(before.begin(), before.end(), after.begin(), after.end()).first - before.begin();
+    const size_t line = before.rfind('\n', at) + 1; // 0 when there is none
+    return testing::AssertionFailure() << before.substr(line, 200) << "\n" << after.substr(line, 200);
 }
 
 std::string Between(const std::string& text, const std::string& from, const std::string& to)
@@ -416,7 +401,7 @@ TEST(MsiCATool, InspectShowsTheModuleDecisionsOfTheSampleLayoutAndChangesNothing
     const std::string before = MachineSnapshot(scratch);
     const std::string text = CToolRun(scratch, L"inspect").Output();
     const std::string json = CToolRun(scratch, L"inspect --json --structures").Output();
-    EXPECT_TRUE(SameLines(before, MachineSnapshot(scratch)));
+    EXPECT_TRUE(Same(before, MachineSnapshot(scratch)));
     EXPECT_FALSE(FileExists(layout + L"\\trace.log"));
 
     const std::string root = Narrow(layout);
@@ -447,7 +432,7 @@ TEST(MsiCATool, InspectShowsTheModuleDecisionsOfTheSampleLayoutAndChangesNothing
             "          exports EM_SetupAction: yes\r\n          special backup: none: newer than 7.10, it "
             "saves its settings itself\r\n",
         text.substr(std::min(text.size(), text.find("- run mode: 5"))));
-    for (const char* mode : {"- run mode: 0", "- run mode: 1"})
+    for (const char* mode : {"- run mode: 0", "- run mode: 1"}) // the table "Modules"
     {
         EXPECT_NE(std::string::npos, Between(text, mode, "- run mode: ").find("- module: EM_DEF")) << mode;
         EXPECT_EQ(std::string::npos, Between(text, mode, "- run mode: ").find("EM_OFF")) << mode;

@@ -33,18 +33,6 @@ UINT TracingBody(MSIHANDLE)
     return 7;
 }
 
-UINT FaultingBody(MSIHANDLE)
-{
-    TRACE(2, L"\nLogTest             : before the fault");
-    *static_cast<volatile int*>(nullptr) = 0;
-    return 0;
-}
-
-UINT ThrowingBody(MSIHANDLE)
-{
-    throw std::runtime_error("escapes");
-}
-
 class MsiLog : public testing::Test
 {
   protected:
@@ -71,8 +59,16 @@ TEST_F(MsiLog, LinesOfARunningActionReachTheInstallerEscapedOneMessageEachOnlyWh
     EXPECT_TRUE(g_Trace.IsActive()) << "the installer log alone activates the trace";
     TRACE(1, L"\nLogTest             : no action runs");
     EXPECT_EQ(7u, RunCustomAction(L"TracingAction", kInstall, TracingBody));
-    EXPECT_EQ(9u, RunCustomAction(L"FaultingAction", kInstall, FaultingBody, 9));
-    EXPECT_EQ(9u, RunCustomAction(L"ThrowingAction", kInstall, ThrowingBody, 9));
+    EXPECT_EQ(9u, RunCustomAction(
+                      L"FaultingAction", kInstall,
+                      [](MSIHANDLE) -> UINT {
+                          TRACE(2, L"\nLogTest             : before the fault");
+                          return *static_cast<volatile UINT*>(nullptr);
+                      },
+                      9));
+    EXPECT_EQ(9u,
+              RunCustomAction(
+                  L"ThrowingAction", kInstall, [](MSIHANDLE) -> UINT { throw std::runtime_error("x"); }, 9));
     TRACE(1, L"\nLogTest             : after the actions");
 
     const std::vector<std::wstring> expected = {
