@@ -211,13 +211,13 @@ bool CSMBios::GetFromOs()
         GetModuleHandleW(L"Kernel32"), "GetSystemFirmwareTable");
     if (!getFirmwareTable)
     {
-        TRACE(3, SMB_OS_TAG L"GetSystemFirmwareTable not available");
+        TRACE(4, SMB_OS_TAG L"GetSystemFirmwareTable not available");
         return false;
     }
     const UINT needed = getFirmwareTable(kRsmbProvider, 0, nullptr, 0);
     if (needed == 0)
     {
-        TRACE(2, SMB_OS_TAG L"No SMBIOS data from the operating system (lastError = 0x%08X)", GetLastError());
+        TRACE(4, SMB_OS_TAG L"No SMBIOS data from the operating system (lastError = 0x%08X)", GetLastError());
         return false;
     }
     m_table.resize(needed);
@@ -225,7 +225,7 @@ bool CSMBios::GetFromOs()
     // More than was asked for a moment ago: the data changed in between and is not whole.
     if (written == 0 || written > needed)
     {
-        TRACE(2, SMB_OS_TAG L"## ERROR 0x%X! Reading %u bytes of SMBIOS data failed (%u returned)",
+        TRACE(4, SMB_OS_TAG L"## ERROR 0x%X! Reading %u bytes of SMBIOS data failed (%u returned)",
               GetLastError(), needed, written);
         m_table.clear();
         return false;
@@ -233,14 +233,14 @@ bool CSMBios::GetFromOs()
     m_table.resize(written);
     if (m_table.size() <= kRawPrefixSize)
     {
-        TRACE(2, SMB_OS_TAG L"WARNING! SMBIOS data of %u bytes holds no table", written);
+        TRACE(4, SMB_OS_TAG L"WARNING! SMBIOS data of %u bytes holds no table", written);
         return false;
     }
     m_header.assign({'U', 'E', 'F', 'I', m_table[kRawMinorOffset], m_table[kRawMajorOffset]});
     const DWORD tableLength = Le32(&m_table[kRawLengthOffset]);
     if (tableLength != m_table.size() - kRawPrefixSize)
     {
-        TRACE(2, SMB_OS_TAG L"WARNING! SMBIOS table length %u does not match the %u bytes of data",
+        TRACE(4, SMB_OS_TAG L"WARNING! SMBIOS table length %u does not match the %u bytes of data",
               tableLength, static_cast<unsigned>(m_table.size() - kRawPrefixSize));
         return false;
     }

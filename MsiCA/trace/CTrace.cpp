@@ -276,11 +276,17 @@ void CTrace::ReadConfig()
 
 bool CTrace::ConfigureFileSink(DWORD level, const wchar_t* path, bool memoryMapped, ULONGLONG limit)
 {
+    // A re-read that leaves the ring as it is keeps it open and mapped: closing cuts it, and
+    // each reopening costs a search for its marker. Any change releases it first.
+    const bool sameRing = level != 0 && memoryMapped && m_memoryMapped && limit == m_fileSizeLimit &&
+                          wcscmp(path, m_filePath) == 0;
+    if (!sameRing)
+    {
+        m_ring.Reset();
+    }
     m_fileLevel = level;
     m_fileSizeLimit = limit;
     m_memoryMapped = memoryMapped;
-    // A ring left open would keep its file locked against the next one; release it first.
-    m_ring.Reset();
     if (level != 0 && wcscmp(path, m_filePath) != 0)
     {
         m_file.CloseMutex();
@@ -352,7 +358,7 @@ void CTrace::PrintLine(unsigned level, const wchar_t* format, va_list args, wcha
         heapBuffer = new (std::nothrow) wchar_t[size];
         if (!heapBuffer)
         {
-            Dispatch(level, kAllocationFailed);
+            Dispatch(level, kAllocationFailed, wcslen(kAllocationFailed));
             return;
         }
         line = Line{heapBuffer, size, 0};
@@ -371,11 +377,13 @@ void CTrace::PrintLine(unsigned level, const wchar_t* format, va_list args, wcha
     if (needed + static_cast<long long>(line.length) < static_cast<long long>(line.size))
     {
         StringCchVPrintfW(line.text + line.length, line.size - line.length, rest, args);
-        Dispatch(level, line.text);
+        // The measured length spares the ring a scan of its own; it stops at the terminator.
+        Dispatch(level, line.text,
+                 needed >= 0 ? line.length + static_cast<size_t>(needed) : wcslen(line.text));
     }
     else
     {
-        Dispatch(level, kBufferTooSmall);
+        Dispatch(level, kBufferTooSmall, wcslen(kBufferTooSmall));
     }
 }
 
@@ -427,11 +435,11 @@ void CTrace::AppendPrefixes(Line& line)
     }
 }
 
-void CTrace::Dispatch(unsigned level, const wchar_t* text)
+void CTrace::Dispatch(unsigned level, const wchar_t* text, size_t length)
 {
     if (m_fileLevel >= level)
     {
-        WriteToFile(text);
+        WriteToFile(text, length);
     }
     if (m_consoleLevel >= level)
     {
@@ -447,11 +455,11 @@ void CTrace::Dispatch(unsigned level, const wchar_t* text)
     }
 }
 
-void CTrace::WriteToFile(const wchar_t* text)
+void CTrace::WriteToFile(const wchar_t* text, size_t length)
 {
     if (m_memoryMapped)
     {
-        m_ring.Write(m_filePath, m_fileSizeLimit, text);
+        m_ring.Write(m_filePath, m_fileSizeLimit, text, length);
     }
     else
     {
@@ -531,7 +539,7 @@ void CTrace::WriteExceptionNotice(const wchar_t* format)
     Guarded([&] {
         if (m_fileLevel != 0)
         {
-            WriteToFile(notice);
+            WriteToFile(notice, wcslen(notice));
         }
         if (m_consoleLevel != 0)
         {

@@ -63,9 +63,9 @@ class CTrace
     void PrintLine(unsigned level, const wchar_t* format, va_list args, wchar_t* stackBuffer,
                    wchar_t*& heapBuffer);
     void AppendPrefixes(Line& line);
-    void Dispatch(unsigned level, const wchar_t* text);
+    void Dispatch(unsigned level, const wchar_t* text, size_t length);
     void WriteExceptionNotice(const wchar_t* format);
-    void WriteToFile(const wchar_t* text);
+    void WriteToFile(const wchar_t* text, size_t length);
     bool WriteToConsole(const wchar_t* text);
     static bool WriteToDebugger(const wchar_t* text);
     void CheckDynamicUpdate();

@@ -138,15 +138,11 @@ bool ConvertToUtf16(const wchar_t* path)
     {
         return false;
     }
-    switch (CheckUtf16Bom(path))
+    // A file that cannot be opened goes on to the input open, whose line names the failure.
+    if (CheckUtf16Bom(path) == BomCheck::Present)
     {
-    case BomCheck::OpenFailed:
-        return false;
-    case BomCheck::Present:
         TRACE(3, CONV_TAG L"File \"%s\" already has a UTF16 BOM", path);
         return false;
-    case BomCheck::Absent:
-        break;
     }
     wchar_t tempFile[MAX_PATH] = {};
     if (!WriteConvertedCopy(path, tempFile))

@@ -77,25 +77,17 @@ std::string Narrow(const std::wstring& text)
     return fs::path(text).u8string();
 }
 
-TreeListing ListTree(const std::wstring& root, const std::wstring& relative)
+TreeListing ListTree(const std::wstring& root)
 {
+    // std::filesystem reaches entries whose paths exceed MAX_PATH.
     TreeListing listing;
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = FindFirstFileW((root + relative + L"\\*").c_str(), &entry);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator entry(root, error), end; !error && entry != end;
+         entry.increment(error))
     {
-        const std::wstring name = entry.cFileName, child = relative + L"\\" + name;
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        {
-            const std::vector<BYTE> bytes = ReadFileBytes(root + child);
-            listing[child] = std::string(bytes.begin(), bytes.end());
-        }
-        else if (name != L"." && name != L"..")
-        {
-            listing[child] = "<dir>";
-            listing.merge(ListTree(root, child));
-        }
+        const std::vector<BYTE> bytes = ReadFileBytes(entry->path().wstring());
+        listing[entry->path().wstring().substr(root.size())] =
+            entry->is_directory() ? "<dir>" : std::string(bytes.begin(), bytes.end());
     }
-    FindClose(find);
     return listing;
 }

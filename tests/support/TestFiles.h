@@ -38,4 +38,4 @@ void RemoveTree(const std::wstring& path);
 std::string Narrow(const std::wstring& text);
 // Relative path ("\\a\\b") -> content ("<dir>" for a directory) of everything below root.
 using TreeListing = std::map<std::wstring, std::string>;
-TreeListing ListTree(const std::wstring& root, const std::wstring& relative = L"");
+TreeListing ListTree(const std::wstring& root);

@@ -1,6 +1,7 @@
 #include "TraceSinks.h"
-#include "support/TestFiles.h"
+#include "support/ChildProcess.h"
 #include "support/PageEndBuffer.h"
+#include "support/TestFiles.h"
 #include "trace/CRingFile.h"
 #include "trace/CTrace.h"
 #include <gtest/gtest.h>
@@ -8,113 +9,117 @@
 
 namespace
 {
-const wchar_t kMarker[] = L"\r\n[EOF]\r\n";
-
-struct RingTrace
+// A reader of the ring file unwraps it at its one marker: behind FF FE, the text after the
+// marker, then the text up to it. That must be the newest text written, in order, and at
+// least its newest canKeep bytes. Digits may be ignored (times of day).
+void ExpectNewestText(const std::wstring& path, ULONGLONG limit, std::string written, size_t canKeep,
+                      bool ignoreDigits = false)
 {
-    RingTrace(const CTestDir& dir, DWORD limit)
-    {
-        registry.application.SetDword(L"FileDebugLevel", 6)
-            .SetString(L"TraceFile", dir / L"ring.log")
-            .SetDword(L"TraceFileMemoryMapped", 1)
-            .SetDword(L"TraceFileLimit", 0x80000000u | limit);
-    }
-    TraceRegistry registry;
-};
+    const std::string marker("\r\0\n\0[\0E\0O\0F\0]\0\r\0\n\0", 18);
+    const std::vector<BYTE> bytes = ReadFileBytes(path);
+    std::string file(bytes.begin(), bytes.end());
+    EXPECT_LE(file.size(), limit);
+    EXPECT_EQ("\xFF\xFE", file.substr(0, 2));
+    size_t at = file.find(marker, 2);
+    EXPECT_TRUE(at == std::string::npos || file.find(marker, at + 1) == std::string::npos) << "one marker";
+    at = at == std::string::npos ? file.size() : at;
+    std::string ring = file.substr(std::min(at + 18, file.size())) + file.substr(2, at - 2);
+    for (std::string* text : {&ring, &written})
+        if (ignoreDigits)
+            std::replace_if(
+                text->begin(), text->end(), [](char c) { return c >= '1' && c <= '9'; }, '0');
+    ASSERT_LE(ring.size(), written.size());
+    EXPECT_TRUE(written.compare(written.size() - ring.size(), ring.size(), ring) == 0) << "in order";
+    EXPECT_GE(ring.size(), canKeep);
+}
 
-// The ring as the plain piece-by-piece rule places it, to hold the writer's single-pass
-// copy against.
-struct RingModel
+int g_ringOpens = 0;
+HANDLE WINAPI CountingCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE pattern)
 {
-    RingModel(ULONGLONG ringLimit, const std::vector<BYTE>& existing) : limit(ringLimit), view(ringLimit, 0)
-    {
-        std::copy(existing.begin(), existing.end(), view.begin());
-        write = existing.size();
-        if (existing.empty())
-        {
-            view[0] = 0xFF;
-            view[1] = 0xFE;
-            write = start = 2;
-        }
-    }
-    void Place(const wchar_t* text, ULONGLONG count, bool advance)
-    {
-        if (write + count > limit)
-        {
-            wrap = write;
-            write = start;
-        }
-        const ULONGLONG room = limit > write ? limit - write : 0;
-        count = count > room ? room & ~1ull : count;
-        memcpy(view.data() + write, text, count);
-        write += advance ? count : 0;
-    }
-    void Line(const std::wstring& text)
-    {
-        for (size_t run = 0, end; run <= text.size(); run = end + 1)
-        {
-            end = std::min(text.find(L'\n', run), text.size());
-            if (end > run)
-            {
-                Place(text.data() + run, (end - run) * 2, true);
-            }
-            if (end < text.size())
-            {
-                Place(L"\r\n", 4, true);
-            }
-        }
-        if (wrap)
-        {
-            Place(kMarker, 18, false);
-        }
-    }
-    std::vector<BYTE> File() const
-    {
-        return std::vector<BYTE>(view.begin(), view.begin() + static_cast<long>(wrap ? wrap : write));
-    }
-    ULONGLONG limit, write = 0, start = 0, wrap = 0;
-    std::vector<BYTE> view;
-};
+    ++g_ringOpens;
+    return reinterpret_cast<decltype(&CreateFileW)>(CFaultInjector::Original("CreateFileW"))(
+        path, access, share, security, disposition, flags, pattern);
+}
 } // namespace
 
-// The ring wraps to just after its byte order mark, the marker follows the newest text and
-// the file is cut at the wrap point on release; a ring never filled is cut at its text's
-// end, and an existing file is continued where it ends.
-TEST(RingFile, PlacesEveryPieceAsThePlainRuleDoes)
+// Loads (a trace object's life) with re-reads, short and long lines, wraps and unloads of
+// one ring, grown while full and shrunk while wrapped, some left by a process that died:
+// after every unload it reads as the newest text in order, only the oldest lost. Only a
+// changed limit reopens it.
+TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
 {
-    const std::pair<DWORD, size_t> rings[] = {{1001, 0}, {4096, 0}, {4097, 333},
-                                              {512, 7},  {64, 0},   {1 << 20, 0}};
-    unsigned seed = 12345;
-    auto next = [&seed](unsigned range) {
+    CTestDir dir;
+    const std::wstring path = dir / L"ring.log";
+    TraceRegistry registry;
+    registry.global.SetDword(L"DynamicUpdate", 1);
+    registry.application.SetDword(L"FileDebugLevel", 6)
+        .SetString(L"TraceFile", path)
+        .SetDword(L"TraceFileMemoryMapped", 1)
+        .SetDword(L"TraceFileLimit", 0x80000000u | 1000);
+    CFaultInjector injector;
+    injector.Replace("kernel32.dll", "CreateFileW", &CountingCreateFileW);
+    CVirtualClock clock(injector);
+    std::string written;
+    const auto print = [&](CTrace& trace, const std::wstring& text) {
+        trace.Print(1, L"%s", text.c_str());
+        for (wchar_t c : text)
+        {
+            written += c == L'\n' ? std::string("\r\0\n\0", 4) : std::string{static_cast<char>(c), '\0'};
+        }
+    };
+    {
+        CTrace trace; // a line that fills the ring exactly has not wrapped it
+        print(trace, L"\n" + std::wstring(497, L'x'));
+    }
+    ExpectNewestText(path, 1000, written, written.size());
+    EXPECT_EQ(1000u, ReadFileBytes(path).size());
+    unsigned seed = 11;
+    const auto next = [&seed](unsigned range) {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 8) % range;
     };
-    for (const auto& [limit, existingBytes] : rings)
+    int opens = 1;
+    std::vector<BYTE> died;
+    for (int load = 1; load < 40; ++load)
     {
-        CTestDir dir;
-        const std::vector<BYTE> existing(existingBytes, 'E');
-        if (!existing.empty())
-        {
-            WriteFileBytes(dir / L"ring.log", existing);
-        }
-        RingTrace config(dir, limit);
-        RingModel model(limit, existing);
+        const DWORD limit = load < 30 ? 2000 : 1000;
+        registry.application.SetDword(L"TraceFileLimit", 0x80000000u | (load == 30 ? 2000 : limit));
         {
             CTrace trace;
-            for (int line = 0; line < 200; ++line)
+            ++opens;
+            for (unsigned line = 0, lines = 1 + next(40); line < lines; ++line)
             {
-                std::wstring text(next(300), L'a');
+                if (line == 1 && load == 30)
+                {
+                    registry.application.SetDword(L"TraceFileLimit", 0x80000000u | limit);
+                    clock.Advance(1000);
+                    ++opens;
+                }
+                else if (next(6) == 0)
+                {
+                    clock.Advance(1000); // re-read, nothing changed
+                }
+                std::wstring text(next(next(4) == 0 ? 190 : 30), L'a');
                 for (auto& c : text)
                 {
-                    c = next(12) == 0 ? L'\n' : static_cast<wchar_t>(L'a' + next(26));
+                    c = next(15) == 0 ? L'\n' : static_cast<wchar_t>(L'a' + next(26));
                 }
-                trace.Print(1, L"%s", text.c_str());
-                model.Line(text);
+                print(trace, text);
             }
+            died = load % 10 == 5 ? ReadFileBytes(path) : std::vector<BYTE>();
         }
-        EXPECT_EQ(model.File(), ReadFileBytes(dir / L"ring.log")) << "ring of " << limit << " bytes";
-        EXPECT_EQ(limit == (1 << 20), model.wrap == 0);
+        if (!died.empty())
+        {
+            WriteFileBytes(path, died); // the process died: the ring stays at its full size
+            CTrace trace;
+            print(trace, L"\nafter");
+            ++opens;
+        }
+        // At most 400 bytes of a piece that wrapped and the marker are not kept.
+        ExpectNewestText(path, limit, written, std::min<size_t>(written.size(), limit - 420));
     }
+    EXPECT_EQ(opens, g_ringOpens);
 }
 
 TEST(RingFile, ReadsNothingPastALineThatEndsAtAPage)
@@ -129,8 +134,32 @@ TEST(RingFile, ReadsNothingPastALineThatEndsAtAPage)
             reinterpret_cast<const wchar_t*>(memory.Place(line.c_str(), (line.size() + 1) * sizeof(wchar_t)));
         CRingFile ring;
         EXPECT_TRUE(ring.Write(path.c_str(), 4096, text));
-        EXPECT_EQ(2 + (length + 2) * 2, ring.WriteOffset()) << length;
         ring.Reset();
+        EXPECT_EQ(2 + (length + 2) * 2, ReadFileBytes(path).size()) << length;
         DeleteFileW(path.c_str());
     }
+}
+
+// One installation and removal by Wine's msiexec, every action a load of the library, traced
+// into one small ring that is re-read every second: it reads as the newest text of the same
+// run traced into an ordinary file.
+TEST(RingFile, ARealInstallationTracesIntoOneRing)
+{
+    CTestDir dir;
+    TraceRegistry registry;
+    registry.global.SetDword(L"DynamicUpdate", 1);
+    registry.application.SetDword(L"FileDebugLevel", 3);
+    const std::wstring package = L" \"" + BinPath(L"MsiCASample.msi") + L"\" /qn";
+    for (const bool ring : {false, true})
+    {
+        registry.application.SetString(L"TraceFile", dir / (ring ? L"ring.log" : L"plain.log"))
+            .SetDword(L"TraceFileMemoryMapped", ring)
+            .SetDword(L"TraceFileLimit", ring ? 0x80000000u | 1000 : 0);
+        EXPECT_EQ(0u, RunProcess(L"msiexec /i" + package + L" ADDLOCAL=Main"));
+        EXPECT_EQ(0u, RunProcess(L"msiexec /x" + package));
+    }
+    // The runs differ only in the time of day they record (handles show from level 4).
+    const std::vector<BYTE> plain = ReadFileBytes(dir / L"plain.log");
+    ExpectNewestText(dir / L"ring.log", 1000, std::string(plain.begin() + 2, plain.end()), 1000 - 420, true);
+    EXPECT_GT(plain.size(), 4 * 1000u) << "the ring wrapped several times";
 }

@@ -1,12 +1,9 @@
 #include "TraceSinks.h"
-#include <cstdarg>
 
 namespace
 {
 CTraceSinks* g_sinks = nullptr;
-int (*g_realLength)(const wchar_t*, va_list) = nullptr;
-int (*g_realFormat)(wchar_t*, size_t, const wchar_t*, va_list) = nullptr;
-} // namespace
+}
 
 CTraceSinks::CTraceSinks()
 {
@@ -14,7 +11,7 @@ CTraceSinks::CTraceSinks()
     injector.Replace(
         "kernel32.dll", "AllocConsole", +[]() WINAPI -> BOOL { return ++g_sinks->consolesAllocated; });
     injector.Replace(
-        "kernel32.dll", "GetStdHandle", +[](DWORD) WINAPI { return kConsole; });
+        "kernel32.dll", "GetStdHandle", +[](DWORD) WINAPI { return reinterpret_cast<HANDLE>(0x4242); });
     injector.Replace(
         "kernel32.dll", "WriteConsoleW",
         +[](HANDLE, const void* text, DWORD count, DWORD* written, void*) WINAPI -> BOOL {
@@ -24,14 +21,6 @@ CTraceSinks::CTraceSinks()
     injector.Replace(
         "kernel32.dll", "OutputDebugStringW",
         +[](LPCWSTR text) WINAPI { g_sinks->debugger.emplace_back(text); });
-    g_realLength = injector.Replace(
-        "msvcrt.dll", "_vscwprintf", +[](const wchar_t* format, va_list args) {
-            return ++g_sinks->formatCalls, g_realLength(format, args);
-        });
-    g_realFormat = injector.Replace(
-        "msvcrt.dll", "_vsnwprintf", +[](wchar_t* buffer, size_t count, const wchar_t* format, va_list args) {
-            return ++g_sinks->formatCalls, g_realFormat(buffer, count, format, args);
-        });
 }
 
 CTraceSinks::~CTraceSinks()

@@ -13,18 +13,13 @@ struct TraceRegistry
 
 // Stands in for the process console and the debugger of the code under test: records what
 // the trace sends to each, and how often it allocated a console.
-class CTraceSinks
+struct CTraceSinks
 {
-  public:
-    CTraceSinks(); // stands in for the console and the debugger, counts CRT formatting
+    CTraceSinks();
     ~CTraceSinks();
 
     std::vector<std::wstring> console;  // one entry per WriteConsoleW
     std::vector<std::wstring> debugger; // one entry per OutputDebugStringW
     int consolesAllocated = 0;
-    int formatCalls = 0; // CRT formatting calls of the tested module
-
-    static inline const HANDLE kConsole = reinterpret_cast<HANDLE>(0x4242);
-
     CFaultInjector injector;
 };

@@ -68,6 +68,12 @@ TEST(TextFileConversion, ConvertsReadOnlyAnsiTextAndLeavesAMarkedFileAlone)
         EXPECT_TRUE(c.output == Bytes(path)) << c.name;
     }
     EXPECT_TRUE(trace.Contains(L"File \"" + dir / L"marked.ccs" + L"\" already has a UTF16 BOM"));
+
+    // A missing file fails its mark check and then its input open, each with its own line.
+    const std::wstring missing = dir / L"missing.ccs";
+    EXPECT_FALSE(ConvertToUtf16(missing.c_str()));
+    EXPECT_TRUE(trace.InOrder({L"CStdioFile          : ERROR 0x2! Failed to open file \"" + missing,
+                               L"ERROR 0x2! Failed to open input file \"" + missing}));
 }
 
 TEST(TextFileConversion, TheGivenFileChangesOnlyAtTheFinalReplace)
