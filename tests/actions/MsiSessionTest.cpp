@@ -19,55 +19,6 @@ using Lines = std::vector<std::wstring>;
 // trace lines (tags removed) of each action, by the action's entry line.
 std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
 {
-<<<<<<< HEAD
-=======
-  protected:
-    MsiSession() { application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", dir / L"session.log"); }
-
-    // Installs and removes the sample package with the given extra properties; returns the
-    // trace lines (tags removed) that the action whose entry line is entry wrote.
-    std::vector<std::wstring> RunAction(const std::wstring& properties, const std::wstring& entry)
-    {
-        const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
-        EXPECT_EQ(0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main " + properties));
-        EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
-        std::wstringstream text(ReadUtf16File(dir / L"session.log"));
-        DeleteFileW((dir / L"session.log").c_str());
-
-        std::vector<std::wstring> lines;
-        bool inside = false;
-        for (std::wstring line; std::getline(text, line);)
-        {
-            if (!line.empty() && line.back() == L'\r')
-            {
-                line.pop_back();
-            }
-            if (line.rfind(kTag, 0) != 0)
-            {
-                continue;
-            }
-            line = line.substr(wcslen(kTag));
-            if (line == entry)
-            {
-                inside = true;
-                continue;
-            }
-            if (line.rfind(L"DllMain", 0) == 0)
-            {
-                inside = false;
-            }
-            // The run mode's lines; the actions' own steps follow them.
-            if (inside &&
-                (line.find(L"RUNMODE") != std::wstring::npos || line.find(L"un mode") != std::wstring::npos ||
-                 line.find(L"CustomActionData") != std::wstring::npos))
-            {
-                lines.push_back(line);
-            }
-        }
-        return lines;
-    }
-
->>>>>>> em-data
     CTestDir dir;
     CTestKey global{L"SOFTWARE\\Debug"};
     CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
@@ -87,7 +38,10 @@ std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
             action = &actions[line];
         else if (line.rfind(L"DllMain", 0) == 0)
             action = nullptr;
-        else if (action)
+        // The run mode's lines; the actions' own steps follow them.
+        else if (action && (line.find(L"RUNMODE") != std::wstring::npos ||
+                            line.find(L"un mode") != std::wstring::npos ||
+                            line.find(L"CustomActionData") != std::wstring::npos))
             action->push_back(line);
     }
     return actions;
@@ -107,11 +61,17 @@ Lines FromCustomActionData(const std::wstring& value, int mode)
         lines.push_back(line);
     return lines;
 }
+// Run mode 5's restore determines the run mode once more before it calls the modules.
+Lines RunModeTwice(const Lines& once)
+{
+    Lines twice = once;
+    twice.insert(twice.end(), once.begin(), once.end() - 1);
+    return twice;
+}
 } // namespace
 
 TEST(MsiSession, RunModeReachesImmediateActionsAndThroughCustomActionDataDeferredOnes)
 {
-<<<<<<< HEAD
     const std::wstring tooLong = L"RUNMODE=" + std::wstring(300, L'M');
     const Lines notSet = {L"Run mode set to 0", L"Setup run mode: 0"};
     const struct
@@ -119,7 +79,7 @@ TEST(MsiSession, RunModeReachesImmediateActionsAndThroughCustomActionDataDeferre
         std::wstring properties;
         Lines immediate, deferred;
     } cases[] = {
-        {L"RUNMODE=mOrA", FromRunMode(L"mOrA", 5), FromCustomActionData(L"mOrA", 5)},
+        {L"RUNMODE=mOrA", FromRunMode(L"mOrA", 5), RunModeTwice(FromCustomActionData(L"mOrA", 5))},
         {L"RUNMODE=telix", FromRunMode(L"telix", 1), FromCustomActionData(L"telix", 1)},
         {L"RUNMODE=\"MORA \"", FromRunMode(L"MORA ", 0), FromCustomActionData(L"MORA ", 0)},
         {L"RUNMODE=TELIXX", FromRunMode(L"TELIXX", 0), FromCustomActionData(L"TELIXX", 0)},
@@ -135,40 +95,6 @@ TEST(MsiSession, RunModeReachesImmediateActionsAndThroughCustomActionDataDeferre
         EXPECT_EQ(c.immediate, actions[kImmediate]) << Narrow(c.properties);
         EXPECT_EQ(c.deferred, actions[kDeferred]) << Narrow(c.properties);
     }
-=======
-    EXPECT_EQ(FromRunMode(L"mOrA", 5), RunAction(L"RUNMODE=mOrA", L"moraCA_EMDataBackup"));
-    EXPECT_EQ(FromRunMode(L"telix", 1), RunAction(L"RUNMODE=telix", L"moraCA_EMDataBackup"));
-    EXPECT_EQ(FromRunMode(L"MORA ", 0), RunAction(L"RUNMODE=\"MORA \"", L"moraCA_EMDataBackup"));
-    EXPECT_EQ(FromRunMode(L"TELIXX", 0), RunAction(L"RUNMODE=TELIXX", L"moraCA_EMDataBackup"));
-}
-
-TEST_F(MsiSession, ADeferredActionTakesCustomActionDataWhenRunModeIsEmpty)
-{
-    EXPECT_EQ(FromCustomActionData(L"Telix", 1), RunAction(L"RUNMODE=Telix", L"MoraCA_EMDataRestore"));
-    // Run mode 5 determines the run mode once more before it calls the modules.
-    std::vector<std::wstring> twice = FromCustomActionData(L"MORA", 5), once = twice;
-    twice.insert(twice.end(), once.begin(), once.end() - 1);
-    EXPECT_EQ(twice, RunAction(L"RUNMODE=MORA", L"MoraCA_EMDataRestore"));
-}
-
-TEST_F(MsiSession, AnAbsentRunModeGivesZeroWithAnEmptyValue)
-{
-    EXPECT_EQ(FromCustomActionData(L"", 0), RunAction(L"", L"moraCA_EMDataBackup"));
-    EXPECT_EQ(FromCustomActionData(L"", 0), RunAction(L"", L"MoraCA_EMDataRestore"));
-}
-
-TEST_F(MsiSession, ARunModeTooLongForItsBufferIsNotSet)
-{
-    const std::wstring tooLong(300, L'M');
-    const std::vector<std::wstring> warning = {L"WARNING! MSI Property \"RUNMODE\" NOT set!",
-                                               L"Run mode set to 0", L"Setup run mode: 0"};
-    EXPECT_EQ(warning, RunAction(L"RUNMODE=" + tooLong, L"moraCA_EMDataBackup"));
-    // The deferred action's CustomActionData is too long as well: its buffer stays empty.
-    const std::vector<std::wstring> emptied = {
-        L"Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
-        L"MSI Property \"RUNMODE\"=\"\"", L"Run mode set to 0", L"Setup run mode: 0"};
-    EXPECT_EQ(emptied, RunAction(L"RUNMODE=" + tooLong, L"MoraCA_EMDataRestore"));
->>>>>>> em-data
 }
 
 namespace
