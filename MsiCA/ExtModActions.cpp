@@ -5,6 +5,7 @@
 #include "extmod/CExtensionModuleConf.h"
 #include "extmod/CSentrelSetupA.h"
 #include "extmod/KvqAgentLocations.h"
+#include "extmod/OldModuleSettings.h"
 #include "service/CServiceMgr.h"
 #include "trace/CTrace.h"
 #include "util/CDirectory.h"
@@ -22,9 +23,6 @@
 namespace
 {
 const wchar_t kKvqService[] = L"kvq_srv";
-// Modules up to this file version (major in the high word) do not save these settings
-// themselves.
-constexpr DWORD kLastVersionWithoutOwnBackup = 0x0007000A;
 
 std::wstring JoinPath(const std::wstring& folder, const wchar_t* name)
 {
@@ -41,36 +39,26 @@ std::wstring SentrelBackupDir()
 // The settings that old modules leave to the installer, saved below T + module name.
 void SaveOldModuleSettings(const std::wstring& module, bool versionChecked)
 {
+    const OldModuleSetting setting = GetOldModuleSetting(module, versionChecked);
+    if (!setting.name)
+    {
+        return;
+    }
     std::wstring data;
     GetDataRoot(data);
-    if (module == L"EM_DEF")
+    if (versionChecked)
     {
-        if (versionChecked)
-        {
-            TRACE(2,
-                  MSICA_TAG L"Special backup handling for extension module \"%s\": Backup file "
-                            L"\"CommonConfig.ccs\"",
-                  module.c_str());
-        }
-        CComponentSettingsBackup::BackupFile(module.c_str(), JoinPath(data, L"CommonConfig.ccs").c_str());
+        TRACE(2, MSICA_TAG L"Special backup handling for extension module \"%s\": Backup %s \"%s\"",
+              module.c_str(), setting.isFolder ? L"folder" : L"file", setting.name);
     }
-    else if (module == L"EM_DRVMON")
+    const std::wstring path = JoinPath(data, setting.name);
+    if (setting.isFolder)
     {
-        if (versionChecked)
-        {
-            TRACE(2,
-                  MSICA_TAG L"Special backup handling for extension module \"%s\": Backup file "
-                            L"\"loggetd.bookmark\"",
-                  module.c_str());
-        }
-        CComponentSettingsBackup::BackupFile(module.c_str(), JoinPath(data, L"loggetd.bookmark").c_str());
+        CComponentSettingsBackup::BackupDirectory(module.c_str(), path.c_str());
     }
-    else if (module == L"EM_UPDATE" && versionChecked)
+    else
     {
-        TRACE(2,
-              MSICA_TAG L"Special backup handling for extension module \"%s\": Backup folder \"EM_UPDATE\"",
-              module.c_str());
-        CComponentSettingsBackup::BackupDirectory(module.c_str(), JoinPath(data, L"EM_UPDATE").c_str());
+        CComponentSettingsBackup::BackupFile(module.c_str(), path.c_str());
     }
 }
 
@@ -111,7 +99,7 @@ void BackupModule(const std::wstring& binPath, const std::wstring& module)
         return;
     }
     TRACE(3, MSICA_TAG L"Extension module \"%s\": Version MS: 0x%X", module.c_str(), fixed.dwFileVersionMS);
-    if (fixed.dwFileVersionMS > kLastVersionWithoutOwnBackup)
+    if (SavesOwnSettings(fixed.dwFileVersionMS))
     {
         TRACE(3,
               MSICA_TAG L"Extension module \"%s\": DLL version > 7.10.xx. Special backup handling skipped.",

@@ -9,11 +9,19 @@ const wchar_t kDefaultKvqKey[] = L"SOFTWARE\\Arvetta";
 
 void ReadKvqAgentLocations(KvqAgentLocations& locations)
 {
+    LocationSource ignored;
+    ReadKvqAgentLocations(locations, ignored);
+}
+
+void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource& keySource)
+{
     locations = KvqAgentLocations();
-    if (!ReadRegistryString(kUuidKey, L"KVQAgent", locations.registryKey))
+    const bool fromValue = ReadRegistryString(kUuidKey, L"KVQAgent", locations.registryKey);
+    if (!fromValue)
     {
         locations.registryKey = kDefaultKvqKey;
     }
+    keySource = fromValue ? LocationSource::Value : LocationSource::Fallback;
     locations.setupKey = locations.registryKey + L"\\" + L"Setup";
     if (!ReadRegistryString(locations.setupKey.c_str(), L"FileRoot", locations.fileRoot))
     {

@@ -1,4 +1,5 @@
 #pragma once
+#include "util/ProductLocations.h"
 #include <string>
 
 // Where the sibling KVQ agent keeps its files, as its own registry entries tell.
@@ -11,3 +12,5 @@ struct KvqAgentLocations
 };
 
 void ReadKvqAgentLocations(KvqAgentLocations& locations);
+// keySource: whether registryKey came from the UUID key's value or is the default.
+void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource& keySource);

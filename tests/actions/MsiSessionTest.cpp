@@ -89,3 +89,68 @@ TEST(MsiSession, RunModeReachesTheDeferredDataActionsThroughCustomActionData)
         EXPECT_EQ(c.expected, actions[kRestore]) << Narrow(c.properties);
     }
 }
+
+namespace
+{
+// Installs and removes the sample package with a verbose installer log; returns the
+// installation's log.
+std::string InstallWithLog(const CTestDir& dir)
+{
+    const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
+    const std::wstring log = dir / L"install.log";
+    EXPECT_EQ(
+        0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main RUNMODE=Telix /l*v \"" + log + L"\""));
+    EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
+    const std::vector<BYTE> bytes = ReadFileBytes(log);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The entry and run-mode lines of an action in the installer's log, less their time stamps
+// (which brackets the installer must not take for properties).
+std::vector<std::string> LinesOfAction(const std::string& log, const std::string& action)
+{
+    std::vector<std::string> lines;
+    std::istringstream text(log);
+    bool inside = false;
+    for (std::string line; std::getline(text, line);)
+    {
+        line.erase(line.find_last_not_of('\r') + 1);
+        if (line.rfind("Action ", 0) == 0)
+            inside =
+                line.rfind("Action start ", 0) == 0 && line.find(": " + action + ".") != std::string::npos;
+        else if (inside && line.size() > 15 && line[0] == '[' && line[13] == ']' &&
+                 (_stricmp(line.c_str() + 15, ("MsiCA               : " + action).c_str()) == 0 ||
+                  line.find("RUNMODE") != std::string::npos || line.find("un mode") != std::string::npos ||
+                  line.find("CustomActionData") != std::string::npos))
+            lines.push_back(line.substr(15));
+    }
+    return lines;
+}
+} // namespace
+
+TEST(MsiSession, TheInstallerLogHoldsTheLinesOfEachActionBetweenItsOwn)
+{
+    CTestDir dir;
+    CTestKey global{L"SOFTWARE\\Debug"};
+    CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
+    EXPECT_EQ(std::string::npos, InstallWithLog(dir).find("MsiCA  ")) << "off without its value";
+
+    application.SetDword(L"MsiLogDebugLevel", 2).SetDword(L"TimeStampOn", 1);
+    const std::string log = InstallWithLog(dir);
+    const std::vector<std::string> immediate = {"MsiCA               : moraCA_EMDataBackup",
+                                                "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
+                                                "MsiCA               : Run mode set to 1",
+                                                "MsiCA               : Setup run mode: 1"};
+    EXPECT_EQ(immediate, LinesOfAction(log, "moraCA_EMDataBackup"));
+    const std::vector<std::string> deferred = {
+        "MsiCA               : MoraCA_EMDataRestore",
+        "MsiCA               : Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
+        "MsiCA               : Found CustomActionData: \"Telix\"",
+        "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
+        "MsiCA               : Run mode set to 1",
+        "MsiCA               : Setup run mode: 1"};
+    EXPECT_EQ(deferred, LinesOfAction(log, "moraCA_EMDataRestore"));
+    EXPECT_NE(std::string::npos, log.find("] MsiCA               : Sentrel Bin Path: "))
+        << "all lines of level 2";
+    EXPECT_EQ(std::string::npos, log.find("DllMain")) << "no action runs while the library loads";
+}
