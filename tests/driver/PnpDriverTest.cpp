@@ -109,8 +109,6 @@ TEST_F(Pnp, SearchIgnoresCaseReadsEveryEntryFallsBackToAllClassesAndRestarts)
     ASSERT_TRUE(device.CreateFromHardwareId(L"acpi\\IPI0001"));
     EXPECT_TRUE(IsEqualGUID(kSystemClassGuid, device.ClassGuid()) &&
                 ipmi.InstanceId() == device.InstanceId());
-    EXPECT_TRUE(trace.InOrder({L"ipi0001 (Class: \"ec25d3f0-64b5-44e5-8522-b9b75a400749\") - device not",
-                               L"Id acpi\\IPI0001 <-> ACPI\\IPI0001!"}));
 
     EXPECT_FALSE(device.Restart()) << "Wine's class install parameters are a stub";
     script = {{"SetupDiSetClassInstallParamsW", 0}, {"DIF_PROPERTYCHANGE", 0}};
@@ -119,8 +117,7 @@ TEST_F(Pnp, SearchIgnoresCaseReadsEveryEntryFallsBackToAllClassesAndRestarts)
     EXPECT_FALSE(device.Restart());
     script = {{"SetupDiCreateDeviceInfoList", ERROR_NOT_ENOUGH_MEMORY}};
     EXPECT_FALSE(device.Restart() || device.Remove());
-    EXPECT_TRUE(trace.InOrder({L"SetupDiCallClassInstaller (DIF_PROPERTYCHANGE) State: 3 OK!",
-                               L"CPnpDevice          : ERROR 0x5! SetupDiCallClassInstaller FAILED!",
+    EXPECT_TRUE(trace.InOrder({L"CPnpDevice          : ERROR 0x5! SetupDiCallClassInstaller FAILED!",
                                L"ERROR! hDevInfo - invalid handle (0xFFFFFFFF)!"}));
     script.clear();
     EXPECT_TRUE(RemoveDeviceByHardwareId(L"MSICA\\FIRST", kHalbClass)) << "found among all classes";
@@ -167,16 +164,11 @@ TEST_F(Pnp, EachGenerationInstallsThreeDevicesFromItsFolderAndRemovalTakesBoth)
             EXPECT_EQ(1u, DevicesWithHardwareId((name == L"Halb2" ? kHalb2 : kHalb3) + device).size());
         EXPECT_TRUE(ServiceExists(name)) << "the package was applied";
     }
-    EXPECT_TRUE(trace.InOrder({L"ERROR 0x424! Delete Halb driver failed!", L"...Halb driver deinstallation",
-                               L"using INF file \"" + folder + L"\\Halb2.inf\"",
-                               L"Halb2 BIOS device successfully", L"Halb2 BUSIO device driver successfully",
-                               L"Halb2 SMBUS device driver successfully"}));
+    EXPECT_TRUE(trace.Contains(L"using INF file \"" + folder + L"\\Halb2.inf\""));
     EXPECT_EQ(0u, moraCA_Halb2DriverRemove(0));
     EXPECT_EQ(0u, CHalbDriver::Remove());
-    EXPECT_TRUE(trace.InOrder(
-        {L"Halb3 BIOS device successfully removed", L"Halb3 bus I/O device successfully removed",
-         L"Halb3 SMBUS device successfully removed", L"Halb2 BIOS device successfully removed",
-         L"Halb2 bus I/O device successfully removed", L"Halb2 SMBUS device successfully removed"}));
+    EXPECT_TRUE(
+        trace.InOrder({L"Halb3 SMBUS device successfully removed", L"Halb2 BIOS device successfully"}));
     EXPECT_EQ(6u, trace.Count(L"CHalbDriver         : Did not remove device {")) << "the second removal's";
 }
 
