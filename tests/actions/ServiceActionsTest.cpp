@@ -92,13 +92,10 @@ TEST(ServiceActions, FinalConfigRecordsDateAndVersion)
     ASSERT_TRUE(CopyFileW(BinPath(L"TestService.exe").c_str(), (folder / L"SntSvc.exe").c_str(), FALSE));
     // 09:05:07 local, +5:30 from UTC.
     CFaultInjector injector;
-    injector.Replace("kernel32.dll", "GetSystemTime",
-                     static_cast<decltype(&GetSystemTime)>([](LPSYSTEMTIME time) { *time = At(3, 35, 7); }));
-    injector.Replace("kernel32.dll", "GetLocalTime",
-                     static_cast<decltype(&GetLocalTime)>([](LPSYSTEMTIME time) { *time = At(9, 5, 7); }));
-    injector.Replace("kernel32.dll", "GetSystemTimeAsFileTime",
-                     static_cast<decltype(&GetSystemTimeAsFileTime)>(
-                         [](LPFILETIME time) { *time = FileTime(At(3, 35, 7)); }));
+    FAKE_IMPORT(injector, "kernel32.dll", GetSystemTime, [](LPSYSTEMTIME time) { *time = At(3, 35, 7); });
+    FAKE_IMPORT(injector, "kernel32.dll", GetLocalTime, [](LPSYSTEMTIME time) { *time = At(9, 5, 7); });
+    FAKE_IMPORT(injector, "kernel32.dll", GetSystemTimeAsFileTime,
+                [](LPFILETIME time) { *time = FileTime(At(3, 35, 7)); });
 
     EXPECT_EQ(0u, vrxCA_FinalConfig(0));
     std::wstring installed, version;

@@ -26,11 +26,10 @@ const std::wstring kHalb3 = L"{30437798-7FF8-4400-BF8A-C9B24A04D43B}\\",
 const wchar_t* const kDevices[] = {L"bios", L"busio", L"smbus"};
 const SP_PROPCHANGE_PARAMS kRestart = {{8, DIF_PROPERTYCHANGE}, DICS_PROPCHANGE, DICS_FLAG_CONFIGSPECIFIC, 0};
 
-#define REAL(f) reinterpret_cast<decltype(&f)>(CFaultInjector::Original(#f))
-#define FAKE(dll, f, ...) injector.Replace(dll, #f, static_cast<decltype(&f)>(__VA_ARGS__))
+#define FAKE(dll, f, ...) FAKE_IMPORT(injector, dll, f, __VA_ARGS__)
 // Wine answers unless the script does: with the given answer (and the scripted error).
 #define OR_SCRIPTED(dll, f, when, answer, wrap)                                                              \
-    FAKE(dll, f, [](auto... a) { return when(#f) ? answer : wrap(REAL(f)(a...)); })
+    FAKE(dll, f, [](auto... a) { return when(#f) ? answer : wrap(ORIGINAL(f)(a...)); })
 
 class Pnp : public testing::Test
 {
@@ -52,12 +51,12 @@ class Pnp : public testing::Test
         OR_SCRIPTED("setupapi.dll", SetupDiCreateDeviceInfoList, Fails, INVALID_HANDLE_VALUE, Counted);
         OR_SCRIPTED("setupapi.dll", CM_Get_Device_IDW, Scripted, CONFIGRET(CR_BUFFER_SMALL), );
         FAKE("setupapi.dll", SetupDiDestroyDeviceInfoList,
-             [](HDEVINFO list) { return --openLists, REAL(SetupDiDestroyDeviceInfoList)(list); });
+             [](HDEVINFO list) { return --openLists, ORIGINAL(SetupDiDestroyDeviceInfoList)(list); });
         FAKE("setupapi.dll", SetupDiGetDeviceRegistryPropertyW, [](auto... a) {
             if (Fails("SetupDiGetDeviceRegistryPropertyW"))
                 return FALSE;
             if (hardwareIds.empty())
-                return REAL(SetupDiGetDeviceRegistryPropertyW)(a...);
+                return ORIGINAL(SetupDiGetDeviceRegistryPropertyW)(a...);
             const auto [l, d, p, t, out, size, needed] = std::tuple(a...);
             memcpy(out, hardwareIds.data(), std::min<size_t>(size, hardwareIds.size() * 2));
             return *needed = DWORD(hardwareIds.size() * 2) + 100, TRUE; // overstated
@@ -65,22 +64,22 @@ class Pnp : public testing::Test
         FAKE("setupapi.dll", SetupDiSetClassInstallParamsW, [](auto l, auto d, auto params, DWORD size) {
             return Scripted("SetupDiSetClassInstallParamsW")
                        ? BOOL{size == 20 && !memcmp(params, &kRestart, size)}
-                       : REAL(SetupDiSetClassInstallParamsW)(l, d, params, size);
+                       : ORIGINAL(SetupDiSetClassInstallParamsW)(l, d, params, size);
         });
         FAKE("setupapi.dll", SetupDiCallClassInstaller, [](DI_FUNCTION f, HDEVINFO l, PSP_DEVINFO_DATA d) {
             return Scripted(f == DIF_PROPERTYCHANGE ? "DIF_PROPERTYCHANGE" : "DIF_REGISTERDEVICE")
                        ? BOOL{GetLastError() == 0}
-                       : REAL(SetupDiCallClassInstaller)(f, l, d);
+                       : ORIGINAL(SetupDiCallClassInstaller)(f, l, d);
         });
         FAKE("kernel32.dll", GetVersionExW, [](LPOSVERSIONINFOW info) {
-            const BOOL got = REAL(GetVersionExW)(info);
+            const BOOL got = ORIGINAL(GetVersionExW)(info);
             if (osMajor)
                 std::tie(info->dwMajorVersion, info->dwMinorVersion) = std::pair(osMajor, osMinor);
             return got;
         });
         // Keeps kernel32's file version, Wine's own, out of a version the test chose.
         FAKE("version.dll", GetFileVersionInfoSizeW,
-             [](auto... a) { return osMajor ? 0 : REAL(GetFileVersionInfoSizeW)(a...); });
+             [](auto... a) { return osMajor ? 0 : ORIGINAL(GetFileVersionInfoSizeW)(a...); });
         update = reinterpret_cast<decltype(update)>(reinterpret_cast<void*>(
             GetProcAddress(LoadLibraryW(L"newdev"), "UpdateDriverForPlugAndPlayDevicesW")));
         injector.ReplaceLookup(

@@ -84,9 +84,7 @@ CFaultInjector::CFaultInjector(HMODULE module) : m_module(module)
 CFaultInjector::~CFaultInjector()
 {
     while (!m_patches.empty()) // restored in reverse order
-    {
         m_patches.pop_back();
-    }
     g_lookupFakes.clear();
     g_originals.clear();
     g_activeInjector = nullptr;
