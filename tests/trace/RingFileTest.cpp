@@ -38,8 +38,7 @@ HANDLE WINAPI CountingCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSEC
                                   DWORD disposition, DWORD flags, HANDLE pattern)
 {
     ++g_ringOpens;
-    return reinterpret_cast<decltype(&CreateFileW)>(CFaultInjector::Original("CreateFileW"))(
-        path, access, share, security, disposition, flags, pattern);
+    return ORIGINAL(CreateFileW)(path, access, share, security, disposition, flags, pattern);
 }
 } // namespace
 
@@ -64,9 +63,7 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
     const auto print = [&](CTrace& trace, const std::wstring& text) {
         trace.Print(1, L"%s", text.c_str());
         for (wchar_t c : text)
-        {
             written += c == L'\n' ? std::string("\r\0\n\0", 4) : std::string{static_cast<char>(c), '\0'};
-        }
     };
     {
         CTrace trace; // a line that fills the ring exactly has not wrapped it
@@ -102,9 +99,7 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
                 }
                 std::wstring text(next(next(4) == 0 ? 190 : 30), L'a');
                 for (auto& c : text)
-                {
                     c = next(15) == 0 ? L'\n' : static_cast<wchar_t>(L'a' + next(26));
-                }
                 print(trace, text);
             }
             died = load % 10 == 5 ? ReadFileBytes(path) : std::vector<BYTE>();

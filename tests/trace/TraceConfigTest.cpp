@@ -7,23 +7,12 @@ namespace
 {
 const wchar_t kTag[] = L"\nConfigTest          : ";
 
-LONG WINAPI RealRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
+// Denies the global key (deny 1), or else anything in the 64-bit view (read without it then).
+int g_deny;
+LONG WINAPI DenyingRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
 {
-    return reinterpret_cast<decltype(&RegOpenKeyExW)>(CFaultInjector::Original("RegOpenKeyExW"))(
-        key, subKey, options, access, result);
-}
-
-LONG WINAPI DenyTheSixtyFourBitView(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
-{
-    return (access & KEY_WOW64_64KEY) ? ERROR_ACCESS_DENIED
-                                      : RealRegOpenKeyExW(key, subKey, options, access, result);
-}
-
-LONG WINAPI DenyTheGlobalKey(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
-{
-    return _wcsicmp(subKey, L"SOFTWARE\\Debug") == 0
-               ? ERROR_ACCESS_DENIED
-               : RealRegOpenKeyExW(key, subKey, options, access, result);
+    const bool denied = g_deny == 1 ? !_wcsicmp(subKey, L"SOFTWARE\\Debug") : (access & KEY_WOW64_64KEY) != 0;
+    return denied ? ERROR_ACCESS_DENIED : ORIGINAL(RegOpenKeyExW)(key, subKey, options, access, result);
 }
 } // namespace
 
@@ -58,23 +47,18 @@ TEST(TraceConfig, TheGlobalKeyDecidesWhetherAnythingIsWritten)
     registry.application.SetDword(L"WinDebugLevel", 6)
         .SetDword(L"FileDebugLevel", 6)
         .SetString(L"TraceFile", dir / L"trace.log");
-    const struct
-    {
-        DWORD traceEnabled;
-        decltype(&RegOpenKeyExW) open;
-        bool written;
-    } cases[] = {{0, nullptr, false}, {1, &DenyTheGlobalKey, false}, {1, &DenyTheSixtyFourBitView, true}};
-    for (const auto& c : cases)
+    // TraceEnabled 0, the global key denied, the 64-bit view denied (in case 0 too).
+    for (const int deny : {0, 1, 2})
     {
         CTraceSinks sinks;
-        registry.global.SetDword(L"TraceEnabled", c.traceEnabled);
-        if (c.open)
-            sinks.injector.Replace("advapi32.dll", "RegOpenKeyExW", c.open);
+        registry.global.SetDword(L"TraceEnabled", deny != 0);
+        g_deny = deny;
+        sinks.injector.Replace("advapi32.dll", "RegOpenKeyExW", &DenyingRegOpenKeyExW);
         CTrace trace;
         EXPECT_TRUE(trace.IsActive()) << "callers still make their calls";
         trace.Print(1, L"%sline %d", kTag, 1);
-        EXPECT_EQ(c.written, !sinks.debugger.empty());
-        EXPECT_EQ(c.written, FileExists(dir / L"trace.log"));
+        EXPECT_EQ(deny == 2, !sinks.debugger.empty());
+        EXPECT_EQ(deny == 2, FileExists(dir / L"trace.log"));
     }
 }
 
