@@ -163,11 +163,11 @@ TEST(MsiCATool, ReadsAnAnsiFileAndKeepsTheMarkedLinesInOrder)
     CleanTraceKeys clean;
     CTestDir dir;
     const std::wstring path = dir / L"trace.log";
-    WriteFileBytes(path, std::string("ANSI text"));
+    WriteFileBytes(path, std::string("x")); // too short for a mark: ANSI, and the library appends so
     TraceFileConfig config(path, false, 1 << 20);
     const wchar_t* lines[] = {L"CFoo : ERROR 0x5! e", L"CFoo : fine", L"CFoo : WARNING! w",
                               L"CFoo : ## FATAL ERROR! f", L"CFoo : done"};
-    std::string all = "ANSI text";
+    std::string all = "x";
     {
         CTrace trace;
         for (const wchar_t* line : lines)

@@ -60,15 +60,12 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
     injector.Replace("kernel32.dll", "CreateFileW", &CountingCreateFileW);
     CVirtualClock clock(injector);
     std::string written;
-    const auto print = [&](CTrace& trace, const std::wstring& text) {
+    const auto print = [&](auto&& trace, const std::wstring& text) {
         trace.Print(1, L"%s", text.c_str());
         for (wchar_t c : text)
             written += c == L'\n' ? std::string("\r\0\n\0", 4) : std::string{static_cast<char>(c), '\0'};
     };
-    {
-        CTrace trace; // a line that fills the ring exactly has not wrapped it
-        print(trace, L"\n" + std::wstring(497, L'x'));
-    }
+    print(CTrace(), L"\n" + std::wstring(497, L'x')); // a line that fills the ring exactly has not wrapped it
     ExpectNewestText(path, 1000, written, written.size());
     EXPECT_EQ(1000u, ReadFileBytes(path).size());
     unsigned seed = 11;

@@ -28,12 +28,12 @@ TEST(TraceConfig, EachSinkFollowsItsLevel)
     CTrace trace;
     for (unsigned level : {1u, 2u, 3u, 0u})
         trace.Print(level, L"%slevel %u", kTag, level);
-    const std::vector<std::wstring> console = {
-        kTag + std::wstring(L"level 1"), kTag + std::wstring(L"level 2"), kTag + std::wstring(L"level 0")};
-    EXPECT_EQ(console, sinks.console) << "level 0 counts as 1";
-    const std::vector<std::wstring> debugger = {L"ConfigTest          : level 1\n",
-                                                L"ConfigTest          : level 0\n"};
-    EXPECT_EQ(debugger, sinks.debugger);
+    const std::wstring tag = kTag;
+    EXPECT_EQ((std::vector<std::wstring>{tag + L"level 1", tag + L"level 2", tag + L"level 0"}),
+              sinks.console)
+        << "level 0 counts as 1";
+    EXPECT_EQ((std::vector<std::wstring>{tag.substr(1) + L"level 1\n", tag.substr(1) + L"level 0\n"}),
+              sinks.debugger);
     trace.ReadConfig();
     EXPECT_EQ(1, sinks.consolesAllocated) << "one console for the life of the process";
 }
@@ -79,8 +79,7 @@ TEST(TraceConfig, FileSettings)
         registry.application.SetString(L"TraceFile", value);
         EXPECT_FALSE(CTrace().IsActive());
     }
-    registry.application.SetDword(L"TraceFile", 5);
-    EXPECT_FALSE(CTrace().IsActive());
+    EXPECT_FALSE((registry.application.SetDword(L"TraceFile", 5), CTrace().IsActive()));
     registry.application.SetString(L"TraceFile", L"C:\\never.log").SetDword(L"FileDebugLevel", 0);
     EXPECT_STREQ(L"", CTrace().FilePath()) << "the path is not even read";
 }
@@ -98,8 +97,8 @@ TEST(TraceConfig, DynamicUpdateRereadsAfterItsInterval)
     trace.Print(1, L"%sold configuration", kTag);
     clock.Advance(1);
     trace.Print(1, L"%sre-read before this line", kTag);
-    EXPECT_EQ(1u, sinks.debugger.size());
-    EXPECT_TRUE(trace.IsActive()) << "dynamic update keeps the trace active without sinks";
+    EXPECT_TRUE(sinks.debugger.size() == 1 && trace.IsActive())
+        << "dynamic update keeps it active without sinks";
 
     registry.application.SetDword(L"WinDebugLevel", 1);
     clock.Set(1'000); // the 32-bit tick count wrapped: re-read at once
