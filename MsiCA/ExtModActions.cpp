@@ -1,36 +1,288 @@
 #include "CustomActionFrame.h"
 #include "CustomActions.h"
 #include "RunMode.h"
+#include "extmod/CComponentSettingsBackup.h"
+#include "extmod/CExtensionModuleConf.h"
+#include "extmod/CSentrelSetupA.h"
+#include "extmod/KvqAgentLocations.h"
+#include "extmod/OldModuleSettings.h"
+#include "service/CServiceMgr.h"
 #include "trace/CTrace.h"
+#include "util/CDirectory.h"
+#include "util/CFileVersionInfo.h"
+#include "util/CUniqueHandle.h"
+#include "util/ProcAddress.h"
+#include "util/ProductLocations.h"
+#include "util/StringFormat.h"
+#include "util/TextFileConversion.h"
+#include <string>
 
-// The extension-module data actions. Each determines its run mode; the backup, restore and
-// module calls arrive with the extension-module support.
+// The extension-module data actions. In run mode 5 the modules save and restore their own
+// data; otherwise the data folder travels through the temporary directory and back.
 
 namespace
 {
+const wchar_t kKvqService[] = L"kvq_srv";
+
+std::wstring JoinPath(const std::wstring& folder, const wchar_t* name)
+{
+    return folder + L"\\" + name;
+}
+
+std::wstring SentrelBackupDir()
+{
+    std::wstring temp;
+    GetTempDirectory(temp);
+    return temp.empty() ? temp : temp + L"Sentrel";
+}
+
+// The settings that old modules leave to the installer, saved below T + module name.
+void SaveOldModuleSettings(const std::wstring& module, bool versionChecked)
+{
+    const OldModuleSetting setting = GetOldModuleSetting(module, versionChecked);
+    if (!setting.name)
+    {
+        return;
+    }
+    std::wstring data;
+    GetDataRoot(data);
+    if (versionChecked)
+    {
+        TRACE(2, MSICA_TAG L"Special backup handling for extension module \"%s\": Backup %s \"%s\"",
+              module.c_str(), setting.isFolder ? L"folder" : L"file", setting.name);
+    }
+    const std::wstring path = JoinPath(data, setting.name);
+    if (setting.isFolder)
+    {
+        CComponentSettingsBackup::BackupDirectory(module.c_str(), path.c_str());
+    }
+    else
+    {
+        CComponentSettingsBackup::BackupFile(module.c_str(), path.c_str());
+    }
+}
+
+void BackupModule(const std::wstring& binPath, const std::wstring& module)
+{
+    const wchar_t* actionName = CSentrelSetupA::GetSetupActionName(EM_SETUP_ACTION_DATA_BACKUP);
+    CModuleHandle dll(LoadLibraryW(JoinPath(binPath, module.c_str()).c_str()));
+    if (!dll)
+    {
+        TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to load extension module DLL \"%s.dll\"", GetLastError(),
+              module.c_str());
+        return;
+    }
+    const auto entry = GetProcAddressAs<EMSetupActionProc>(dll.Get(), EM_SETUP_ACTION_ENTRY);
+    if (!entry)
+    {
+        TRACE(1, MSICA_TAG L"ERROR 0x%X! \"%s\": Could not found DLL entry EM_SetupAction", GetLastError(),
+              module.c_str());
+        SaveOldModuleSettings(module, false);
+        return;
+    }
+    TRACE(2, MSICA_TAG L"\"%s\": Call DLL entry EM_SetupAction (%s)", module.c_str(), actionName);
+    BYTE result = 0;
+    if (!CSentrelSetupA::InvokeEntry(entry, EM_SETUP_ACTION_DATA_BACKUP, result))
+    {
+        TRACE(1, MSICA_TAG L"ERROR! \"%s\": Exception during SetupAction (%s) for EM ", module.c_str(),
+              actionName);
+    }
+    else if (result == 1)
+    {
+        TRACE(2, MSICA_TAG L"SetupAction (%s) completed with success", actionName);
+    }
+    VS_FIXEDFILEINFO fixed{};
+    const CFileVersionInfo version(dll.Get());
+    if (version.Data().empty() || !version.QueryFixedFileInfo(fixed))
+    {
+        TRACE(1, MSICA_TAG L"SetupAction (%s) ERROR! FAILED to get fixed file version!", actionName);
+        return;
+    }
+    TRACE(3, MSICA_TAG L"Extension module \"%s\": Version MS: 0x%X", module.c_str(), fixed.dwFileVersionMS);
+    if (SavesOwnSettings(fixed.dwFileVersionMS))
+    {
+        TRACE(3,
+              MSICA_TAG L"Extension module \"%s\": DLL version > 7.10.xx. Special backup handling skipped.",
+              module.c_str());
+        return;
+    }
+    SaveOldModuleSettings(module, true);
+}
+
+void BackupModules(const std::wstring& binPath)
+{
+    const std::wstring configuration = JoinPath(binPath, L"Module.ini");
+    CExtensionModuleConf conf;
+    if (!conf.Open(configuration.c_str()))
+    {
+        CExtensionModuleConf::TraceOpenError(configuration.c_str());
+        TRACE(1, MSICA_TAG L"ERROR! Failed to open extension module configuration file \"%s\"",
+              configuration.c_str());
+        return;
+    }
+    ModuleList modules;
+    conf.BuildModuleList(modules, RUN_MODE_MORA);
+    for (const std::wstring& module : modules)
+    {
+        BackupModule(binPath, module);
+    }
+}
+
+// Copies a file of the KVQ agent into the backup folder; never overwrites.
+void CopyKvqFile(const wchar_t* description, const std::wstring& source, const std::wstring& target)
+{
+    if (CopyFileNoOverwrite(source.c_str(), target.c_str()))
+    {
+        TRACE(2, MSICA_TAG L"KVQ %s \"%s\" copied to \"%s\"", description, source.c_str(), target.c_str());
+    }
+    else
+    {
+        TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to copy KVQ %s \"%s\" to \"%s\"", GetLastError(), description,
+              source.c_str(), target.c_str());
+    }
+}
+
+void BackupKvqAgent(const std::wstring& backupDir)
+{
+    KvqAgentLocations kvq;
+    ReadKvqAgentLocations(kvq);
+    if (kvq.fileRoot.empty())
+    {
+        return;
+    }
+    TRACE(2, MSICA_TAG L"Overlyn Agents V5 -> V6: Copy KVQ agent settings");
+    TRACE(2, MSICA_TAG L"Stopping KVQ service...");
+    DWORD stopCode = 0;
+    {
+        CServiceMgr services;
+        if (services.OpenDatabase() == 0)
+        {
+            stopCode = services.StopSvc(kKvqService, true, CServiceMgr::kDefaultTimeoutMs);
+            services.CloseDatabase();
+        }
+    }
+    TRACE(2, MSICA_TAG L"... KVQ service stop returned 0x%X.", stopCode);
+    std::wstring source, target;
+    FormatString(source, L"%s\\db\\kvqDb.db", kvq.varDir.c_str());
+    FormatString(target, L"%s\\kvqDb.db", backupDir.c_str());
+    CopyKvqFile(L"data base file", source, target);
+    FormatString(source, L"%s\\log\\kvq_status.xml", kvq.varDir.c_str());
+    FormatString(target, L"%s\\kvq_status.xml", backupDir.c_str());
+    CopyKvqFile(L"log file", source, target);
+}
+
+void BackupSentrel()
+{
+    const std::wstring backupDir = SentrelBackupDir();
+    TRACE(2, L"\n" MSICA_TAG L"Sentrel backup directory is: \"%s\"", backupDir.c_str());
+    if (!CreateDirectoryW(backupDir.c_str(), nullptr))
+    {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS)
+        {
+            TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to create target directory \"%s\"!", error,
+                  backupDir.c_str());
+            return;
+        }
+        TRACE(2, MSICA_TAG L"Clean up Sentrel backup directory \"%s\"", backupDir.c_str());
+        RemoveDir(backupDir.c_str(), false);
+    }
+    std::wstring data;
+    GetDataRoot(data);
+    if (!data.empty())
+    {
+        if (CopyDir(data.c_str(), backupDir.c_str()))
+        {
+            TRACE(2, MSICA_TAG L"Config of Sentrel copied to \"%s\"", backupDir.c_str());
+        }
+        else
+        {
+            TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to copy config of Sentrel to \"%s\"", GetLastError(),
+                  backupDir.c_str());
+        }
+    }
+    BackupKvqAgent(backupDir);
+}
+
 UINT EMDataBackup(MSIHANDLE install)
 {
+    std::wstring binPath;
+    GetFileRoot(binPath);
+    TRACE(2, MSICA_TAG L"Sentrel Bin Path: \"%s\"", binPath.c_str());
     const int runMode = GetRunMode(install);
     TRACE(2, MSICA_TAG L"Setup run mode: %d", runMode);
+    if (runMode == RUN_MODE_MORA)
+    {
+        BackupModules(binPath);
+    }
+    else
+    {
+        BackupSentrel();
+    }
     return 0;
+}
+
+void RestoreSentrel()
+{
+    const std::wstring source = SentrelBackupDir();
+    TRACE(2, MSICA_TAG L"Backup source path: %s", source.c_str());
+    std::wstring data;
+    GetDataRoot(data);
+    TRACE(2, MSICA_TAG L"Sentrel desination path: %s", data.c_str());
+    if (source.empty() || data.empty())
+    {
+        return;
+    }
+    if (CopyDir(source.c_str(), data.c_str()))
+    {
+        TRACE(2, MSICA_TAG L"Config of Sentrel restored from \"%s\" to \"%s\"", source.c_str(), data.c_str());
+    }
+    else
+    {
+        TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to restore config of Sentrel from \"%s\" to \"%s\"",
+              GetLastError(), source.c_str(), data.c_str());
+    }
+    std::wstring config;
+    FormatString(config, L"%s\\CommonConfig.ccs", data.c_str());
+    if (HasUtf16Bom(config.c_str()))
+    {
+        return;
+    }
+    TRACE(3, MSICA_TAG L"Convert \"%s\" to UTF16", config.c_str());
+    if (ConvertToUtf16(config.c_str()))
+    {
+        TRACE(3, MSICA_TAG L"\"%s\" successfully converted to UTF16!", config.c_str());
+    }
+    else
+    {
+        TRACE(1, MSICA_TAG L"ERROR! Failed to convert \"%s\" to UTF16!", config.c_str());
+    }
 }
 
 UINT EMDataRestore(MSIHANDLE install)
 {
     const int runMode = GetRunMode(install);
     TRACE(2, MSICA_TAG L"Setup run mode: %d", runMode);
+    if (runMode == RUN_MODE_MORA)
+    {
+        CSentrelSetupA::RunSetupAction(EM_SETUP_ACTION_DATA_RESTORE, GetRunMode(install));
+    }
+    else
+    {
+        RestoreSentrel();
+    }
     return 0;
 }
 
 UINT EMDataConvert(MSIHANDLE install)
 {
-    GetRunMode(install);
+    CSentrelSetupA::RunSetupAction(EM_SETUP_ACTION_DATA_CONVERT, GetRunMode(install));
     return 0;
 }
 
 UINT EMDataCleanup(MSIHANDLE install)
 {
-    GetRunMode(install);
+    CSentrelSetupA::RunSetupAction(EM_SETUP_ACTION_DATA_CLEANUP, GetRunMode(install));
     return 0;
 }
 } // namespace

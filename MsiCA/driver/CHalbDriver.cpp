@@ -83,6 +83,11 @@ int CHalbDriver::GetDriverGeneration()
     return 0;
 }
 
+const HalbDriverIds* CHalbDriver::IdsOfGeneration(int generation)
+{
+    return generation == 3 ? &kHalb3 : generation == 2 ? &kHalb2 : nullptr;
+}
+
 bool CHalbDriver::GetDriverIds(HalbDriverIds& ids)
 {
     switch (GetDriverGeneration())

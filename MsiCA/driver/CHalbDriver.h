@@ -22,6 +22,8 @@ class CHalbDriver
     // 3, 2, or 0 when no generation fits this system.
     static int GetDriverGeneration();
     static bool GetDriverIds(HalbDriverIds& ids);
+    // The identifiers of generation 3 or 2; null for any other number.
+    static const HalbDriverIds* IdsOfGeneration(int generation);
     // Uninstalls the legacy "Halb" service, then pauses a second. 0 or the error.
     static DWORD UninstallLegacy();
     // folder holds the INF and driver files. 0, kNotInstalled for an empty folder or an

@@ -8,6 +8,8 @@
 
 #define IPMI_TAG L"\nCIpmiDriver         : "
 
+const wchar_t* const CIpmiDriver::kIpmiKey = L"SYSTEM\\CurrentControlSet\\Control\\IPMI";
+
 namespace
 {
 const wchar_t* const kDriverName = L"ImbDrvNT";
@@ -15,7 +17,6 @@ const wchar_t* const kDriverFile = L"ImbDrvNT.sys";
 const wchar_t* const kDisplayName = L"NT IMB Interface Driver";
 const wchar_t* const kIoLogMessageFile = L"%SYSTEMROOT%\\system32\\IoLogMsg.dll";
 const wchar_t* const kIpmiHardwareId = L"ACPI\\IPI0001";
-const wchar_t* const kIpmiKey = L"SYSTEM\\CurrentControlSet\\Control\\IPMI";
 const wchar_t* const kSlaveAddressValue = L"SlaveAddressDetectionMethod";
 
 constexpr BYTE kIpmiDeviceInformation = 38;
@@ -28,14 +29,14 @@ constexpr DWORD kRemovalPauseMs = 1000;
 void SetSlaveAddressDetection()
 {
     CRegistryKey key;
-    key.Open(kIpmiKey, KEY_ALL_ACCESS);
+    key.Open(CIpmiDriver::kIpmiKey, KEY_ALL_ACCESS);
     key.SetDword(kSlaveAddressValue, 1);
 }
 
 void DeleteSlaveAddressDetection()
 {
     CRegistryKey key;
-    key.Open(kIpmiKey, KEY_ALL_ACCESS);
+    key.Open(CIpmiDriver::kIpmiKey, KEY_ALL_ACCESS);
     key.DeleteValue(kSlaveAddressValue);
 }
 
@@ -110,6 +111,16 @@ CIpmiDriver::SlaveAddress CIpmiDriver::ReadSlaveAddress(const CSMBios& smbios, B
     return SlaveAddress::Found;
 }
 
+bool CIpmiDriver::NeedsImbDrvNT(SlaveAddress slave, bool microsoftIpmiPresent)
+{
+    return slave != SlaveAddress::Absent && !microsoftIpmiPresent;
+}
+
+bool CIpmiDriver::NeedsSlaveAddressDetection(SlaveAddress slave, BYTE address)
+{
+    return slave == SlaveAddress::Found && address != kDefaultSlaveAddress;
+}
+
 DWORD CIpmiDriver::Install(const wchar_t* directory)
 {
     if (!directory || !*directory)
@@ -136,7 +147,7 @@ DWORD CIpmiDriver::Install(const wchar_t* directory)
             TRACE(2, IPMI_TAG L"SMBIOS structure type 38: Found IMB slave address 0x%X (%d)", address,
                   address);
         }
-        if (IsMicrosoftIpmiPresent())
+        if (!NeedsImbDrvNT(slave, IsMicrosoftIpmiPresent()))
         {
             TRACE(2, IPMI_TAG L"Windows IPMI ACPI device found - no deviced driver needed!");
         }
@@ -198,7 +209,7 @@ bool CIpmiDriver::RestartMicrosoftIpmi()
         if (slave == SlaveAddress::Found)
         {
             TRACE(3, IPMI_TAG L"SMBIOS struct type 38: Found IMB slave address 0x%X", address);
-            if (address != kDefaultSlaveAddress)
+            if (NeedsSlaveAddressDetection(slave, address))
             {
                 TRACE(3, IPMI_TAG L"Set registry value \"%s\" in \"%s\"", kSlaveAddressValue, kIpmiKey);
                 SetSlaveAddressDetection();

@@ -19,7 +19,6 @@ class CIpmiDriver
     static bool RestartMicrosoftIpmi();
     static bool IsMicrosoftIpmiPresent();
 
-  protected:
     enum class SlaveAddress
     {
         Absent,    // no type-38 structure
@@ -29,4 +28,10 @@ class CIpmiDriver
     // The controller's I2C slave address from the first type-38 structure of a connected
     // reader, read within that structure's length and the table.
     static SlaveAddress ReadSlaveAddress(const CSMBios& smbios, BYTE& address);
+    // Install registers and starts ImbDrvNT only where SMBIOS announces a controller that the
+    // operating system has no device for.
+    static bool NeedsImbDrvNT(SlaveAddress slave, bool microsoftIpmiPresent);
+    // The restart writes "SlaveAddressDetectionMethod" for any address but the default one.
+    static bool NeedsSlaveAddressDetection(SlaveAddress slave, BYTE address);
+    static const wchar_t* const kIpmiKey;
 };

@@ -257,6 +257,11 @@ void CTrace::ReadConfig()
         {
             m_active = true;
         }
+        m_msiLog.SetLevel(DwordOr(key, L"MsiLogDebugLevel", 0));
+        if (m_msiLog.Level() != 0)
+        {
+            m_active = true;
+        }
         if (m_memoryUsageOn && !m_psapi)
         {
             m_psapi = LoadLibraryW(L"psapi");
@@ -325,8 +330,8 @@ void CTrace::Print(unsigned level, const wchar_t* format, ...)
     const DWORD fault = Guarded([&] {
         CheckDynamicUpdate();
         const unsigned effective = level == 0 ? 1 : level;
-        if (!m_traceEnabled ||
-            (m_fileLevel < effective && m_consoleLevel < effective && m_debuggerLevel < effective))
+        if (!m_traceEnabled || (m_fileLevel < effective && m_consoleLevel < effective &&
+                                m_debuggerLevel < effective && !m_msiLog.Accepts(effective)))
         {
             return;
         }
@@ -444,6 +449,10 @@ void CTrace::Dispatch(unsigned level, const wchar_t* text, size_t length)
     {
         WriteToDebugger(text);
     }
+    if (m_msiLog.Accepts(level))
+    {
+        m_msiLog.Write(text);
+    }
 }
 
 void CTrace::WriteToFile(const wchar_t* text, size_t length)
@@ -537,5 +546,9 @@ void CTrace::WriteExceptionNotice(const wchar_t* format)
             WriteToConsole(notice);
         }
         WriteToDebugger(notice);
+        if (m_msiLog.Accepts(1))
+        {
+            m_msiLog.Write(notice);
+        }
     });
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "trace/CMsiLogSink.h"
 #include "trace/CRingFile.h"
 #include "trace/CTraceFile.h"
 #include <windows.h>
@@ -34,6 +35,19 @@ class CTrace
     DWORD DebuggerLevel() const { return m_debuggerLevel; }
     bool IsTraceEnabled() const { return m_traceEnabled; }
     DWORD DynamicUpdate() const { return m_dynamicUpdate; }
+    DWORD MsiLogLevel() const { return m_msiLog.Level(); }
+
+    // Turns the trace off, re-reading included, until the next ReadConfig: for a program
+    // that runs the library's code but must leave no trace lines of its own.
+    void Silence()
+    {
+        m_traceEnabled = m_active = false;
+        m_dynamicUpdate = 0;
+    }
+
+    // The running custom action's installer handle, for the installer-log sink; 0 when no
+    // action runs.
+    void SetInstallHandle(MSIHANDLE install) { m_msiLog.SetInstallHandle(install); }
 
     static constexpr ULONGLONG kDefaultFileSizeLimit = 50ull * 1024 * 1024;
     static constexpr size_t kLineBufferSize = 512;
@@ -79,6 +93,7 @@ class CTrace
     DWORD m_dynamicUpdate = 0;
     ULONGLONG m_lastRead = 0;
     bool m_active = false;
+    CMsiLogSink m_msiLog;
 };
 
 // The one trace object of the library.

@@ -57,6 +57,21 @@ class CWalkOutcome
 };
 
 bool CreateDirTrying(const wchar_t* path, int retriesLeft);
+// created: the walk has just created destination, so nothing in it predates the copy.
+bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created);
+
+std::wstring FullPath(const wchar_t* path)
+{
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(path, static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (length >= full.size())
+    {
+        full.assign(length, L'\0');
+        length = GetFullPathNameW(path, length, &full[0], nullptr);
+    }
+    full.resize(length < full.size() ? length : 0);
+    return full;
+}
 
 // Creates the parent of path (the text before its last backslash), and so every missing
 // ancestor. The parent's text lives on the heap: a deep path recurses once per level.
@@ -119,7 +134,8 @@ bool CreateDirTrying(const wchar_t* path, int retriesLeft)
     return exists;
 }
 
-bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar_t* destination)
+bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar_t* destination,
+               bool destinationCreated)
 {
     const std::wstring sourceEntry = JoinPath(source, entry.cFileName);
     TRACE(4, DIR_TAG L"Source path: \"%s\"", sourceEntry.c_str());
@@ -128,20 +144,32 @@ bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar
     if (IsDirectory(entry))
     {
         // The caller's own line reports a sub-directory that cannot be created.
-        if (!CreateDirectoryW(destinationEntry.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        const bool created = CreateDirectoryW(destinationEntry.c_str(), nullptr) == TRUE;
+        if (!created && GetLastError() != ERROR_ALREADY_EXISTS)
         {
             return false;
         }
-        return CopyDir(sourceEntry.c_str(), destinationEntry.c_str());
+        return CopyTree(sourceEntry.c_str(), destinationEntry.c_str(), created);
     }
+    // A lookup of a missing name costs Wine a scan of the folder: a new folder needs none.
+    const bool existed =
+        !destinationCreated && GetFileAttributesW(destinationEntry.c_str()) != INVALID_FILE_ATTRIBUTES;
     // A read-only copy from an earlier run must not block the next one.
     const bool copied = RetryWithoutReadOnly(destinationEntry.c_str(), [&] {
         return CopyFileW(sourceEntry.c_str(), destinationEntry.c_str(), FALSE);
     });
     if (!copied)
     {
-        TRACE(1, DIR_TAG L"ERROR 0x%X! Failed to copy file : \"%s\" --> \"%s\"!", GetLastError(),
-              sourceEntry.c_str(), destinationEntry.c_str());
+        const DWORD error = GetLastError();
+        TRACE(1, DIR_TAG L"ERROR 0x%X! Failed to copy file : \"%s\" --> \"%s\"!", error, sourceEntry.c_str(),
+              destinationEntry.c_str());
+        // A copy that broke off may leave a truncated file, which a later restore would
+        // take for the real one. Only a file this copy created is removed.
+        if (!existed && DeleteFileW(destinationEntry.c_str()))
+        {
+            TRACE(3, DIR_TAG L"Incomplete copy \"%s\" removed", destinationEntry.c_str());
+        }
+        SetLastError(error);
     }
     return copied;
 }
@@ -188,6 +216,24 @@ bool CreateDir(const wchar_t* path)
     return CreateDirTrying(path, kCreateRetries);
 }
 
+bool IsSameOrInsideDir(const wchar_t* path, const wchar_t* directory)
+{
+    const std::wstring inner = FullPath(path);
+    std::wstring outer = FullPath(directory);
+    if (inner.empty() || outer.empty())
+    {
+        return false;
+    }
+    if (outer.back() != L'\\')
+    {
+        outer += L'\\';
+    }
+    const std::wstring innerWithSeparator = inner.back() == L'\\' ? inner : inner + L'\\';
+    return innerWithSeparator.size() >= outer.size() &&
+           CompareStringOrdinal(innerWithSeparator.c_str(), static_cast<int>(outer.size()), outer.c_str(),
+                                static_cast<int>(outer.size()), TRUE) == CSTR_EQUAL;
+}
+
 bool CopyDir(const wchar_t* source, const wchar_t* destination)
 {
     // An empty source would list the root of the current drive.
@@ -195,6 +241,21 @@ bool CopyDir(const wchar_t* source, const wchar_t* destination)
     {
         return false;
     }
+    // A copy into its own source would find its copies again and again.
+    if (IsSameOrInsideDir(destination, source))
+    {
+        TRACE(1, DIR_TAG L"ERROR 0x%X! Destination \"%s\" lies inside the source \"%s\"",
+              ERROR_INVALID_PARAMETER, destination, source);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return CopyTree(source, destination, false);
+}
+
+namespace
+{
+bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created)
+{
     TRACE(3, DIR_TAG L"Copy directory \"%s\" -->  \"%s\"", source, destination);
     const std::wstring pattern = std::wstring(source) + L"\\" + L"*.*";
     TRACE(4, DIR_TAG L"Directory search pattern is: \"%s\"", pattern.c_str());
@@ -205,22 +266,28 @@ bool CopyDir(const wchar_t* source, const wchar_t* destination)
         // Nothing to copy; the destination is not created.
         return true;
     }
-    if (!CreateDir(destination))
+    if (!created)
     {
-        TRACE(1, DIR_TAG L"ERROR 0x%X! Failed to create directory \"%s\"", GetLastError(), destination);
-        return false;
+        SetLastError(ERROR_SUCCESS);
+        if (!CreateDir(destination))
+        {
+            TRACE(1, DIR_TAG L"ERROR 0x%X! Failed to create directory \"%s\"", GetLastError(), destination);
+            return false;
+        }
+        created = GetLastError() != ERROR_ALREADY_EXISTS;
     }
     CWalkOutcome outcome;
     do
     {
         if (!IsDotEntry(entry))
         {
-            outcome.Add(CopyEntry(entry, source, destination));
+            outcome.Add(CopyEntry(entry, source, destination, created));
         }
     } while (FindNextFileW(find.Get(), &entry));
     find.Reset();
     return outcome.Report();
 }
+} // namespace
 
 bool RemoveDir(const wchar_t* path, bool removeSelf)
 {

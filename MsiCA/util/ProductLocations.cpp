@@ -37,6 +37,12 @@ bool ReadRegistryString(const wchar_t* subKey, const wchar_t* valueName, std::ws
 
 const wchar_t* GetSentrelRegistryKey(std::wstring& out)
 {
+    LocationSource ignored;
+    return GetSentrelRegistryKey(out, ignored);
+}
+
+const wchar_t* GetSentrelRegistryKey(std::wstring& out, LocationSource& source)
+{
     bool good = false;
     CRegistryKey key;
     if (OpenProductKey(key, kUuidKey) && key.QueryValue(L"Sentrel"))
@@ -48,10 +54,17 @@ const wchar_t* GetSentrelRegistryKey(std::wstring& out)
     {
         out = kDefaultSentrelKey;
     }
+    source = good ? LocationSource::Value : LocationSource::Fallback;
     return out.c_str();
 }
 
 const wchar_t* GetFileRoot(std::wstring& out)
+{
+    LocationSource ignored;
+    return GetFileRoot(out, ignored);
+}
+
+const wchar_t* GetFileRoot(std::wstring& out, LocationSource& source)
 {
     out.clear();
     std::wstring key;
@@ -63,28 +76,42 @@ const wchar_t* GetFileRoot(std::wstring& out)
         {
             StripTrailingBackslash(out);
         }
+        source = LocationSource::Value;
     }
-    else if (GetProcessImagePath(out))
+    else
     {
-        RemoveLastPathComponent(out);
+        if (GetProcessImagePath(out))
+        {
+            RemoveLastPathComponent(out);
+        }
+        source = LocationSource::ProcessFolder;
     }
     return out.c_str();
 }
 
 const wchar_t* GetDataRoot(std::wstring& out)
 {
+    LocationSource ignored;
+    return GetDataRoot(out, ignored);
+}
+
+const wchar_t* GetDataRoot(std::wstring& out, LocationSource& source)
+{
     out.clear();
     std::wstring key;
     GetSentrelRegistryKey(key);
     key += L"\\DATA";
+    source = LocationSource::Value;
     if (!ReadRegistryString(key.c_str(), L"DataRoot", out))
     {
         GetFileRoot(out);
         out += L"\\Data";
+        source = LocationSource::Fallback;
         const DWORD attributes = out.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(out.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         {
             GetTempDirectory(out);
+            source = LocationSource::TempFolder;
         }
     }
     if (!out.empty())

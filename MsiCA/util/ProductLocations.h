@@ -6,14 +6,26 @@
 // Every read tries the 64-bit registry view first and the 32-bit view second; nothing is
 // cached and nothing is traced (callers trace the paths they obtain).
 
+// Where a location came from, for those who need to explain it (the support tool).
+enum class LocationSource
+{
+    Value,         // the registry value
+    Fallback,      // the fixed default key, or FileRoot\Data for the data folder
+    ProcessFolder, // the folder of the process's executable
+    TempFolder     // the temporary directory
+};
+
 // The registry key below HKLM that the UUID key names in "Sentrel", or the fixed default.
 const wchar_t* GetSentrelRegistryKey(std::wstring& out);
+const wchar_t* GetSentrelRegistryKey(std::wstring& out, LocationSource& source);
 // The installation folder ("FileRoot" below <core key>\Setup, without a trailing backslash),
 // else the folder of the host process's executable.
 const wchar_t* GetFileRoot(std::wstring& out);
+const wchar_t* GetFileRoot(std::wstring& out, LocationSource& source);
 // The data folder ("DataRoot" below <core key>\DATA), else FileRoot\Data when that folder
 // exists, else the temporary directory; never with a trailing backslash.
 const wchar_t* GetDataRoot(std::wstring& out);
+const wchar_t* GetDataRoot(std::wstring& out, LocationSource& source);
 // GetTempPathW's folder, ending with a backslash.
 bool GetTempDirectory(std::wstring& out);
 // The full path of the process's executable, however long.

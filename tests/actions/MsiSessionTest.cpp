@@ -38,7 +38,10 @@ std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
             action = &actions[line];
         else if (line.rfind(L"DllMain", 0) == 0)
             action = nullptr;
-        else if (action)
+        // The run mode's lines; the actions' own steps follow them.
+        else if (action && (line.find(L"RUNMODE") != std::wstring::npos ||
+                            line.find(L"un mode") != std::wstring::npos ||
+                            line.find(L"CustomActionData") != std::wstring::npos))
             action->push_back(line);
     }
     return actions;
@@ -58,6 +61,13 @@ Lines FromCustomActionData(const std::wstring& value, int mode)
         lines.push_back(line);
     return lines;
 }
+// Run mode 5's restore determines the run mode once more before it calls the modules.
+Lines RunModeTwice(const Lines& once)
+{
+    Lines twice = once;
+    twice.insert(twice.end(), once.begin(), once.end() - 1);
+    return twice;
+}
 } // namespace
 
 TEST(MsiSession, RunModeReachesImmediateActionsAndThroughCustomActionDataDeferredOnes)
@@ -69,7 +79,7 @@ TEST(MsiSession, RunModeReachesImmediateActionsAndThroughCustomActionDataDeferre
         std::wstring properties;
         Lines immediate, deferred;
     } cases[] = {
-        {L"RUNMODE=mOrA", FromRunMode(L"mOrA", 5), FromCustomActionData(L"mOrA", 5)},
+        {L"RUNMODE=mOrA", FromRunMode(L"mOrA", 5), RunModeTwice(FromCustomActionData(L"mOrA", 5))},
         {L"RUNMODE=telix", FromRunMode(L"telix", 1), FromCustomActionData(L"telix", 1)},
         {L"RUNMODE=\"MORA \"", FromRunMode(L"MORA ", 0), FromCustomActionData(L"MORA ", 0)},
         {L"RUNMODE=TELIXX", FromRunMode(L"TELIXX", 0), FromCustomActionData(L"TELIXX", 0)},
@@ -85,4 +95,69 @@ TEST(MsiSession, RunModeReachesImmediateActionsAndThroughCustomActionDataDeferre
         EXPECT_EQ(c.immediate, actions[kImmediate]) << Narrow(c.properties);
         EXPECT_EQ(c.deferred, actions[kDeferred]) << Narrow(c.properties);
     }
+}
+
+namespace
+{
+// Installs and removes the sample package with a verbose installer log; returns the
+// installation's log.
+std::string InstallWithLog(const CTestDir& dir)
+{
+    const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
+    const std::wstring log = dir / L"install.log";
+    EXPECT_EQ(
+        0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main RUNMODE=Telix /l*v \"" + log + L"\""));
+    EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
+    const std::vector<BYTE> bytes = ReadFileBytes(log);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The entry and run-mode lines of an action in the installer's log, less their time stamps
+// (which brackets the installer must not take for properties).
+std::vector<std::string> LinesOfAction(const std::string& log, const std::string& action)
+{
+    std::vector<std::string> lines;
+    std::istringstream text(log);
+    bool inside = false;
+    for (std::string line; std::getline(text, line);)
+    {
+        line.erase(line.find_last_not_of('\r') + 1);
+        if (line.rfind("Action ", 0) == 0)
+            inside =
+                line.rfind("Action start ", 0) == 0 && line.find(": " + action + ".") != std::string::npos;
+        else if (inside && line.size() > 15 && line[0] == '[' && line[13] == ']' &&
+                 (_stricmp(line.c_str() + 15, ("MsiCA               : " + action).c_str()) == 0 ||
+                  line.find("RUNMODE") != std::string::npos || line.find("un mode") != std::string::npos ||
+                  line.find("CustomActionData") != std::string::npos))
+            lines.push_back(line.substr(15));
+    }
+    return lines;
+}
+} // namespace
+
+TEST(MsiSession, TheInstallerLogHoldsTheLinesOfEachActionBetweenItsOwn)
+{
+    CTestDir dir;
+    CTestKey global{L"SOFTWARE\\Debug"};
+    CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
+    EXPECT_EQ(std::string::npos, InstallWithLog(dir).find("MsiCA  ")) << "off without its value";
+
+    application.SetDword(L"MsiLogDebugLevel", 2).SetDword(L"TimeStampOn", 1);
+    const std::string log = InstallWithLog(dir);
+    const std::vector<std::string> immediate = {"MsiCA               : moraCA_EMDataBackup",
+                                                "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
+                                                "MsiCA               : Run mode set to 1",
+                                                "MsiCA               : Setup run mode: 1"};
+    EXPECT_EQ(immediate, LinesOfAction(log, "moraCA_EMDataBackup"));
+    const std::vector<std::string> deferred = {
+        "MsiCA               : MoraCA_EMDataRestore",
+        "MsiCA               : Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
+        "MsiCA               : Found CustomActionData: \"Telix\"",
+        "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
+        "MsiCA               : Run mode set to 1",
+        "MsiCA               : Setup run mode: 1"};
+    EXPECT_EQ(deferred, LinesOfAction(log, "moraCA_EMDataRestore"));
+    EXPECT_NE(std::string::npos, log.find("] MsiCA               : Sentrel Bin Path: "))
+        << "all lines of level 2";
+    EXPECT_EQ(std::string::npos, log.find("DllMain")) << "no action runs while the library loads";
 }

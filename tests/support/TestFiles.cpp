@@ -76,3 +76,18 @@ std::string Narrow(const std::wstring& text)
 {
     return fs::path(text).u8string();
 }
+
+TreeListing ListTree(const std::wstring& root)
+{
+    // std::filesystem reaches entries whose paths exceed MAX_PATH.
+    TreeListing listing;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator entry(root, error), end; !error && entry != end;
+         entry.increment(error))
+    {
+        const std::vector<BYTE> bytes = ReadFileBytes(entry->path().wstring());
+        listing[entry->path().wstring().substr(root.size())] =
+            entry->is_directory() ? "<dir>" : std::string(bytes.begin(), bytes.end());
+    }
+    return listing;
+}

@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,3 +36,6 @@ std::wstring ReadUtf16File(const std::wstring& path);
 // Removes a tree, read-only files included (test clean-up, independent of the library).
 void RemoveTree(const std::wstring& path);
 std::string Narrow(const std::wstring& text);
+// Relative path ("\\a\\b") -> content ("<dir>" for a directory) of everything below root.
+using TreeListing = std::map<std::wstring, std::string>;
+TreeListing ListTree(const std::wstring& root);

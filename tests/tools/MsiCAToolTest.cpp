@@ -1,8 +1,13 @@
+#include "support/ChildProcess.h"
+#include "support/TestDevices.h"
 #include "support/TestFiles.h"
 #include "support/TestRegistry.h"
 #include "util/CUniqueHandle.h"
 #include "trace/CTrace.h"
 #include <gtest/gtest.h>
+#include <setupapi.h>
+#include <cfgmgr32.h>
+#include <algorithm>
 #include <sstream>
 
 // MsiCATool on traces that the library itself wrote, configured as a customer's machine is.
@@ -217,7 +222,7 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
         EXPECT_TRUE(trace.IsMemoryMapped());
         EXPECT_EQ(4096u, trace.FileSizeLimit());
         EXPECT_EQ(ring, trace.FilePath());
-        EXPECT_EQ(0u, trace.ConsoleLevel() + trace.DebuggerLevel());
+        EXPECT_EQ(0u, trace.ConsoleLevel() + trace.DebuggerLevel() + trace.MsiLogLevel());
         trace.Print(3, L"\nshown");
     }
     const std::wstring written = ReadUtf16File(ring);
@@ -231,7 +236,7 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
         EXPECT_EQ(2u, CToolRun(dir, std::wstring(L"trace on --sink file ") + bad).Wait());
         EXPECT_TRUE(ReadDwordValue(L"SOFTWARE\\Debug\\MsiCA", L"FileDebugLevel", value) && value == 3);
     }
-    EXPECT_EQ(0u, CToolRun(dir, L"trace on --sink file,console,debugger --level 2 --limit 10M "
+    EXPECT_EQ(0u, CToolRun(dir, L"trace on --sink file,console,debugger,msilog --level 2 --limit 10M "
                                 L"--path %TEMP%\\msica.log")
                       .Wait());
     {
@@ -243,6 +248,7 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
         EXPECT_STREQ(expanded, trace.FilePath());
         EXPECT_EQ(2u, trace.ConsoleLevel());
         EXPECT_EQ(2u, trace.DebuggerLevel());
+        EXPECT_EQ(2u, trace.MsiLogLevel());
     }
     const std::string shown = CToolRun(dir, L"trace show").Output();
     EXPECT_NE(std::string::npos, shown.find("MsiCA trace: on")) << shown;
@@ -256,4 +262,159 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
     DeleteKeyTree(L"SOFTWARE\\Debug\\Other");
     EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait());
     EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug"));
+}
+
+namespace
+{
+// What inspect must leave as it was: registry, services, devices and the files of the
+// temporary folder, where the test's layout lies too.
+std::string MachineSnapshot(const CTestDir& scratch)
+{
+    std::string snapshot;
+    for (const wchar_t* hive : {L"HKLM\\SOFTWARE", L"HKLM\\SYSTEM"})
+    {
+        const std::wstring file = scratch / L"export.reg";
+        EXPECT_EQ(0u, RunProcess(L"reg export " + std::wstring(hive) + L" \"" + file + L"\" /y"));
+        const std::vector<BYTE> bytes = ReadFileBytes(file);
+        snapshot.append(bytes.begin(), bytes.end());
+        DeleteFileW(file.c_str());
+    }
+    const SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
+    std::vector<BYTE> buffer(1 << 20);
+    DWORD needed = 0, count = 0;
+    EXPECT_TRUE(EnumServicesStatusExW(scm, SC_ENUM_PROCESS_INFO, SERVICE_TYPE_ALL, SERVICE_STATE_ALL,
+                                      buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count,
+                                      nullptr, nullptr));
+    CloseServiceHandle(scm);
+    const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i)
+        snapshot += Narrow(services[i].lpServiceName) + " " +
+                    std::to_string(services[i].ServiceStatusProcess.dwCurrentState) + "\n";
+    const HDEVINFO devices =
+        SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+    SP_DEVINFO_DATA device{sizeof(device), {}, 0, 0};
+    wchar_t id[MAX_DEVICE_ID_LEN];
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i)
+        snapshot +=
+            CM_Get_Device_IDW(device.DevInst, id, MAX_DEVICE_ID_LEN, 0) == 0 ? Narrow(id) + "\n" : "?\n";
+    SetupDiDestroyDeviceInfoList(devices);
+    wchar_t temp[MAX_PATH];
+    const std::wstring tempDir(temp, GetTempPathW(MAX_PATH, temp) - 1);
+    for (const auto& [path, content] : ListTree(tempDir))
+        if (tempDir + path != scratch / L"tool-output.txt")
+            snapshot += Narrow(path) + " " + std::to_string(std::hash<std::string>()(content)) + "\n";
+    return snapshot;
+}
+
+// Equal, or the first differing line of each (a diff of megabytes would not fit).
+testing::AssertionResult Same(const std::string& before, const std::string& after)
+{
+    if (before == after)
+        return testing::AssertionSuccess();
+    const size_t at =
+        std::mismatch(before.begin(), before.end(), after.begin(), after.end()).first - before.begin();
+    const size_t line = before.rfind('\n', at) + 1; // 0 when there is none
+    return testing::AssertionFailure() << before.substr(line, 200) << "\n" << after.substr(line, 200);
+}
+
+std::string Between(const std::string& text, const std::string& from, const std::string& to)
+{
+    const size_t start = text.find(from);
+    return start == std::string::npos ? "" : text.substr(start, text.find(to, start + from.size()) - start);
+}
+} // namespace
+
+TEST(MsiCATool, InspectShowsTheModuleDecisionsOfTheSampleLayoutAndChangesNothing)
+{
+    CleanTraceKeys clean;
+    CTestDir scratch;
+    const std::wstring layout = scratch / L"Sentrel";
+    CreateDirectoryW(layout.c_str(), nullptr);
+    CTestKey setup(L"SOFTWARE\\Arvetta\\Management\\Sentrel\\Setup");
+    setup.SetString(L"FileRoot", layout + L"\\");
+    WriteFileBytes(layout + L"\\Module.ini",
+                   "[Modes]\r\n5=MORA\r\n[Modules]\r\nEM_DEF=1\r\nEM_OFF=0\r\n"
+                   "[Modules.MORA]\r\nEM_UPDATE=1\r\nEM_DEF=1\r\nEM_DRVMON=1\r\nEM_NEW=1\r\n"
+                   "[EM_DEF]\r\nInstall=1\r\n[EM_UPDATE]\r\nInstall=1\r\n[EM_DRVMON]\r\n"
+                   "Install=1\r\n[EM_NEW]\r\nInstall.Windows=1\r\n[EM_OFF]\r\nInstall=1\r\n");
+    using StandIn = std::pair<const wchar_t*, const wchar_t*>; // module, stand-in DLL
+    for (const auto& [module, standIn] :
+         {StandIn{L"EM_DEF", L"em_v7_10"}, StandIn{L"EM_UPDATE", L"em_v7_9"},
+          StandIn{L"EM_DRVMON", L"em_noentry"}, StandIn{L"EM_NEW", L"em_v8_0"}})
+    {
+        ASSERT_TRUE(CopyFileW(BinPath(std::wstring(standIn) + L".dll").c_str(),
+                              (layout + L"\\" + module + L".dll").c_str(), FALSE));
+    }
+    // A machine that traces everything: inspect must not write to its trace.
+    CTestKey traced(L"SOFTWARE\\Debug\\MsiCA");
+    traced.SetDword(L"FileDebugLevel", 6)
+        .SetString(L"TraceFile", layout + L"\\trace.log")
+        .SetDword(L"MsiLogDebugLevel", 6);
+
+    const std::string before = MachineSnapshot(scratch);
+    const std::string text = CToolRun(scratch, L"inspect").Output();
+    const std::string json = CToolRun(scratch, L"inspect --json --structures").Output();
+    EXPECT_TRUE(Same(before, MachineSnapshot(scratch)));
+    EXPECT_FALSE(FileExists(layout + L"\\trace.log"));
+
+    const std::string root = Narrow(layout);
+    EXPECT_NE(std::string::npos,
+              text.find("  installation folder:\r\n    path: " + root + "\r\n    from: value \"FileRoot\""))
+        << text;
+    const std::string dll = "\r\n          file: " + root + "\\";
+    EXPECT_EQ(
+        "- run mode: 5\r\n      backup: each module backs up its own data\r\n      modules:\r\n"
+        "        - module: EM_UPDATE" +
+            dll +
+            "EM_UPDATE.dll\r\n          file version: 7.9.3.4\r\n"
+            "          exports EM_SetupAction: yes\r\n          special backup: applies: the action saves "
+            "the data folder's folder EM_UPDATE\r\n"
+            "        - module: EM_DEF" +
+            dll +
+            "EM_DEF.dll\r\n          file version: 7.10.3.4\r\n"
+            "          exports EM_SetupAction: yes\r\n          special backup: applies: the action saves "
+            "the data folder's file CommonConfig.ccs\r\n"
+            "        - module: EM_DRVMON" +
+            dll +
+            "EM_DRVMON.dll\r\n          file version: none\r\n"
+            "          exports EM_SetupAction: no\r\n          special backup: applies: the action saves "
+            "the data folder's file loggetd.bookmark\r\n"
+            "        - module: EM_NEW" +
+            dll +
+            "EM_NEW.dll\r\n          file version: 8.0.3.4\r\n"
+            "          exports EM_SetupAction: yes\r\n          special backup: none: newer than 7.10, it "
+            "saves its settings itself\r\n",
+        text.substr(std::min(text.size(), text.find("- run mode: 5"))));
+    for (const char* mode : {"- run mode: 0", "- run mode: 1"}) // the table "Modules"
+    {
+        EXPECT_NE(std::string::npos, Between(text, mode, "- run mode: ").find("- module: EM_DEF")) << mode;
+        EXPECT_EQ(std::string::npos, Between(text, mode, "- run mode: ").find("EM_OFF")) << mode;
+    }
+    EXPECT_EQ(0u, json.find("{\r\n  \"product locations\": {")) << json;
+    EXPECT_NE(std::string::npos, json.find("\"structures\": [")) << json;
+    EXPECT_NE(std::string::npos, json.find("\"module\": \"EM_NEW\"")) << json;
+}
+
+TEST(MsiCATool, InspectExplainsAMachineWithoutTheProductAndFindsItsDevices)
+{
+    CleanTraceKeys clean;
+    CTestDir scratch;
+    DeleteKeyTree(L"SOFTWARE\\Arvetta");
+    CTestDevice ipmi({L"ACPI\\IPI0001"});
+    CTestDevice bios({L"other", L"{30437798-7FF8-4400-BF8A-C9B24A04D43B}\\bios"});
+    const std::string text = CToolRun(scratch, L"inspect").Output();
+    for (const std::string& expected : std::initializer_list<std::string>{
+             "from: fallback: the UUID key has no \"Sentrel\" value",
+             "from: process folder: no \"FileRoot\" value", "service: ImbDrvNT\r\n    state: not registered",
+             "install ImbDrvNT:\r\n    decision: no",
+             "Module.ini: " + Narrow(BinDir()) + "\\Module.ini\r\n  present: no",
+             "- run mode: 5\r\n      backup: each module backs up its own data\r\n      modules: (none)",
+             "hardware id: ACPI\\IPI0001\r\n    present: yes\r\n    instance id: " +
+                 Narrow(ipmi.InstanceId()),
+             "bios\r\n    present: yes\r\n    instance id: " + Narrow(bios.InstanceId()),
+             "restart the IPMI device:\r\n    decision: yes",
+             "write SlaveAddressDetectionMethod:\r\n    decision: no\r\n    because: SMBIOS has no type-38 "
+             "structure"})
+        EXPECT_NE(std::string::npos, text.find(expected)) << expected << "\n" << text;
+    EXPECT_EQ(2u, CToolRun(scratch, L"inspect --colour").Wait());
 }

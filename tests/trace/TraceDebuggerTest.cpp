@@ -54,11 +54,11 @@ TEST(TraceDebugger, ARealDebuggerSeesOneMessagePerLine)
     TraceRegistry registry;
     registry.application.SetDword(L"WinDebugLevel", 2);
     std::vector<std::wstring> expected;
-    for (const wchar_t* line : {L"DllMain: DLL_PROCESS_ATTACH", L"vrxCA_StartSentrel",
-                                L"Starting service Sentrel ...", L"Start service Sentrel failed!",
-                                L"moraCA_EMDataBackup", L"WARNING! MSI Property \"RUNMODE\" NOT set!",
-                                L"Run mode set to 0", L"Setup run mode: 0", L"DllMain: DLL_PROCESS_DETACH"})
+    for (const wchar_t* line :
+         {L"DllMain: DLL_PROCESS_ATTACH", L"vrxCA_StartSentrel", L"Starting service Sentrel ...",
+          L"Start service Sentrel failed!", L"vrxCA_StopSentrel", L"Stopping service Sentrel ...",
+          L"Stop service Sentrel failed!", L"DllMain: DLL_PROCESS_DETACH"})
         expected.push_back(L"MsiCA               : " + std::wstring(line) + L"\n");
     EXPECT_EQ(expected,
-              DebugStringsOf(L"\"" + BinPath(L"ca_host.exe") + L"\" vrxCA_StartSentrel moraCA_EMDataBackup"));
+              DebugStringsOf(L"\"" + BinPath(L"ca_host.exe") + L"\" vrxCA_StartSentrel vrxCA_StopSentrel"));
 }

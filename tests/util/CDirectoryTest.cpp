@@ -3,28 +3,9 @@
 #include "support/TraceCapture.h"
 #include "util/CDirectory.h"
 #include <gtest/gtest.h>
-#include <filesystem>
-#include <map>
 
 namespace
 {
-// Relative path -> content ("<dir>" for a directory) of everything below root.
-using TreeListing = std::map<std::wstring, std::string>;
-
-TreeListing ListTree(const std::wstring& root)
-{
-    TreeListing listing;
-    std::error_code error;
-    for (std::filesystem::recursive_directory_iterator entry(root, error), end; !error && entry != end;
-         entry.increment(error))
-    {
-        const std::vector<BYTE> bytes = ReadFileBytes(entry->path().wstring());
-        listing[entry->path().wstring().substr(root.size())] =
-            entry->is_directory() ? "<dir>" : std::string(bytes.begin(), bytes.end());
-    }
-    return listing;
-}
-
 // A folder of the sample tree with non-ASCII names, its path near MAX_PATH.
 std::wstring DeepFolder(const std::wstring& root)
 {

@@ -74,6 +74,7 @@ LONG CTraceSettings::Write() const
     result += key.SetDword(L"FileDebugLevel", fileLevel);
     result += key.SetDword(L"ConDebugLevel", consoleLevel);
     result += key.SetDword(L"WinDebugLevel", debuggerLevel);
+    result += key.SetDword(L"MsiLogDebugLevel", msiLogLevel);
     if (fileLevel != 0)
     {
         // A path with %VARIABLES% is expanded by each process that traces.

@@ -20,6 +20,7 @@ class CTraceSettings
     DWORD fileLevel = 0;
     DWORD consoleLevel = 0;
     DWORD debuggerLevel = 0;
+    DWORD msiLogLevel = 0; // the installer's verbose log of the running action
     bool ring = false;
     std::wstring path;
     DWORD limit = 0; // "TraceFileLimit" as stored; 0 leaves the trace's default

@@ -8,14 +8,15 @@
 #include <cwctype>
 
 const wchar_t kTraceUsage[] =
-    L"  trace on [--sink file|ring|console|debugger]... [--level 1-6] [--path FILE]\r\n"
+    L"  trace on [--sink file|ring|console|debugger|msilog]... [--level 1-6] [--path FILE]\r\n"
     L"           [--limit SIZE] [--prefix date,time,thread,cpu,memory,handles,app|none]\r\n"
     L"           [--dynamic SECONDS]\r\n"
     L"      Turns the trace on with these sinks (default: file) and no others. Level 6 writes\r\n"
     L"      everything (default), 1 only errors and results. FILE defaults to\r\n"
     L"      %SystemRoot%\\Temp\\MsiCA-trace.log; SIZE (bytes, or with K, M or G) is where a file\r\n"
     L"      is rotated to FILE.txt, or a ring's fixed size (default 50M). Prefixes default to\r\n"
-    L"      date,time. --dynamic makes running processes re-read the settings.\r\n"
+    L"      date,time. --dynamic makes running processes re-read the settings. msilog sends the\r\n"
+    L"      lines of each running action into the installer's verbose log (msiexec /l*v).\r\n"
     L"  trace off\r\n"
     L"      Removes the trace's settings (and HKLM\\SOFTWARE\\Debug when nothing else uses it).\r\n"
     L"  trace show\r\n"
@@ -94,9 +95,13 @@ int TurnOn(CArguments& arguments, CConsoleOutput& err)
         {
             settings.debuggerLevel = level;
         }
+        else if (sink == L"msilog")
+        {
+            settings.msiLogLevel = level;
+        }
         else
         {
-            return Fail(err, L"Unknown sink \"" + sink + L"\": file, ring, console or debugger");
+            return Fail(err, L"Unknown sink \"" + sink + L"\": file, ring, console, debugger or msilog");
         }
     }
     settings.path = kDefaultPath;
@@ -217,7 +222,7 @@ int Show(CConsoleOutput& out)
 {
     g_Trace.ReadConfig();
     const bool fileOn = g_Trace.FileLevel() != 0 && *g_Trace.FilePath();
-    const bool anySink = fileOn || g_Trace.ConsoleLevel() || g_Trace.DebuggerLevel();
+    const bool anySink = fileOn || g_Trace.ConsoleLevel() || g_Trace.DebuggerLevel() || g_Trace.MsiLogLevel();
     out << L"MsiCA trace: " << (g_Trace.IsTraceEnabled() && anySink ? L"on" : L"off") << L"\r\n";
     if (!g_Trace.IsTraceEnabled())
     {
@@ -236,6 +241,7 @@ int Show(CConsoleOutput& out)
     }
     out << L"  console   " << LevelText(g_Trace.ConsoleLevel()) << L"\r\n";
     out << L"  debugger  " << LevelText(g_Trace.DebuggerLevel()) << L"\r\n";
+    out << L"  msi log   " << LevelText(g_Trace.MsiLogLevel()) << L"\r\n";
     out << L"  re-read   "
         << (g_Trace.DynamicUpdate() ? L"every " + std::to_wstring(g_Trace.DynamicUpdate()) + L" s" : L"never")
         << L"\r\n";

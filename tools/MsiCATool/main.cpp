@@ -1,6 +1,7 @@
 // MsiCATool: support's companion to MsiCA.dll. Each subcommand lives in a source of its own.
 #include "CArguments.h"
 #include "CConsoleOutput.h"
+#include "InspectCommand.h"
 #include "ReadCommand.h"
 #include "TraceCommand.h"
 #include <cwchar>
@@ -17,11 +18,13 @@ struct Command
 const Command kCommands[] = {
     {L"trace", RunTraceCommand, kTraceUsage},
     {L"read", RunReadCommand, kReadUsage},
+    {L"inspect", RunInspectCommand, kInspectUsage},
 };
 
 void Usage(CConsoleOutput& out)
 {
-    out << L"MsiCATool: turns MsiCA's diagnostic trace on and off and reads it back.\r\n"
+    out << L"MsiCATool: turns MsiCA's diagnostic trace on and off, reads it back, and shows what the\r\n"
+           L"actions would decide on this machine.\r\n"
            L"Usage: MsiCATool COMMAND [options]\r\n";
     for (const Command& command : kCommands)
     {

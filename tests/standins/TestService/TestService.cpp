@@ -3,6 +3,8 @@
 //   --start-pending MS --start-hint MS   stay start-pending this long, with this wait hint
 //   --no-stop                            never accept the stop control
 //   --stop-pending MS                    stay stop-pending this long after the stop control
+//   --hold PATH                          hold the file (no blanks in PATH) like a database:
+//                                        unshared while running, "flushed" appended at the stop
 #include <windows.h>
 #include <cwchar>
 
@@ -41,9 +43,17 @@ void WINAPI ServiceMain(DWORD, wchar_t** argv)
     g_statusHandle = RegisterServiceCtrlHandlerExW(argv[0], Handler, nullptr);
     Report(SERVICE_START_PENDING, Option(L"--start-hint"));
     Sleep(Option(L"--start-pending"));
+    const wchar_t* hold = wcsstr(GetCommandLineW(), L"--hold ");
+    wchar_t path[MAX_PATH] = {};
+    if (hold)
+        swscanf(hold + 7, L"%259ls", path);
+    const HANDLE held = CreateFileW(path, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     Report(SERVICE_RUNNING);
     WaitForSingleObject(g_stopRequested, INFINITE);
     Sleep(Option(L"--stop-pending"));
+    DWORD written = 0;
+    WriteFile(held, "flushed", 7, &written, nullptr); // fails harmlessly without --hold
+    CloseHandle(held);
     Report(SERVICE_STOPPED);
 }
 } // namespace

@@ -1,0 +1,143 @@
+// Figures for the extension-module data actions (run mode 0), each a ratio against a
+// baseline measured in the same run:
+//   (a) moraCA_EMDataBackup + moraCA_EMDataRestore of a 200 MB data folder of 10,000 files
+//       against Wine's xcopy /E /I /Y of the same tree out to the backup folder and back;
+//   (b) the same backup with the trace at level 6 into an ordinary file and into a
+//       memory-mapped ring file, against the trace off.
+#include "CustomActions.h"
+#include "support/TestFiles.h"
+#include "support/TestRegistry.h"
+#include "trace/CTrace.h"
+#include "BenchClock.h"
+#include "BenchFiles.h"
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace
+{
+constexpr int kFolders = 100;
+constexpr int kFilesPerFolder = 100;
+constexpr int kRounds = 5;
+
+// 10,000 files of 4 to 36 KB (200 MB in all) in 100 folders.
+void BuildTree(const std::wstring& root)
+{
+    std::vector<char> bytes(36 * 1024);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 131 + i / 7);
+    CreateDirectoryW(root.c_str(), nullptr);
+    for (int f = 0; f < kFolders; ++f)
+    {
+        const std::wstring folder = root + L"\\folder" + std::to_wstring(f);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (int i = 0; i < kFilesPerFolder; ++i)
+        {
+            const DWORD size = 4096 + static_cast<DWORD>((f * kFilesPerFolder + i) * 7919 % 32768);
+            HANDLE file = CreateFileW((folder + L"\\file" + std::to_wstring(i) + L".dat").c_str(),
+                                      GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            DWORD written = 0;
+            WriteFile(file, bytes.data(), size, &written, nullptr);
+            CloseHandle(file);
+        }
+    }
+}
+
+double TimeIt(UINT(__stdcall* action)(MSIHANDLE))
+{
+    const double start = Seconds();
+    action(0);
+    return Seconds() - start;
+}
+
+void ReportRatio(const wchar_t* what, const std::vector<double>& times, const std::vector<double>& baseline)
+{
+    wprintf(L"  %-44ls median %6.2f s, baseline median %6.2f s -> ratio %.2f\n", what, Median(times),
+            Median(baseline), Median(baseline) / Median(times));
+}
+
+void CompareWithXcopy(const std::wstring& data, const std::wstring& backup, int rounds)
+{
+    std::vector<double> backups, restores, xcopyOut, xcopyBack, actions, xcopy;
+    for (int round = 0; round < rounds; ++round)
+    {
+        for (int turn = 0; turn < 2; ++turn)
+        {
+            RemoveTree(backup); // both start from the same empty backup folder
+            if ((round + turn) % 2 == 0)
+            {
+                backups.push_back(TimeIt(moraCA_EMDataBackup));
+                SameCounts(data, backup);
+                restores.push_back(TimeIt(moraCA_EMDataRestore));
+                actions.push_back(backups.back() + restores.back());
+            }
+            else
+            {
+                xcopyOut.push_back(RunQuietly(L"xcopy \"" + data + L"\" \"" + backup + L"\" /E /I /Y"));
+                SameCounts(data, backup);
+                xcopyBack.push_back(RunQuietly(L"xcopy \"" + backup + L"\" \"" + data + L"\" /E /I /Y"));
+                xcopy.push_back(xcopyOut.back() + xcopyBack.back());
+            }
+        }
+        wprintf(L"  round %d: actions %.2f + %.2f s, xcopy %.2f + %.2f s\n", round + 1, backups.back(),
+                restores.back(), xcopyOut.back(), xcopyBack.back());
+    }
+    wprintf(L"(a) speed against xcopy /E /I /Y (xcopy time / action time), medians of %d rounds:\n", rounds);
+    ReportRatio(L"moraCA_EMDataBackup vs xcopy out", backups, xcopyOut);
+    ReportRatio(L"moraCA_EMDataRestore vs xcopy back", restores, xcopyBack);
+    ReportRatio(L"backup + restore vs xcopy both ways", actions, xcopy);
+}
+
+// Backups with the trace off, at level 6 into an ordinary file and into a ring file, in
+// turns, so that the load of the machine falls on all three alike.
+void CompareTraceSinks(const std::wstring& backup, const std::wstring& traceFile, int rounds)
+{
+    std::vector<double> times[3];
+    for (int round = 0; round < rounds; ++round)
+    {
+        for (int sink = 0; sink < 3; ++sink)
+        {
+            CTestKey global(L"SOFTWARE\\Debug"), application(L"SOFTWARE\\Debug\\MsiCA");
+            application.SetDword(L"FileDebugLevel", sink == 0 ? 0 : 6).SetString(L"TraceFile", traceFile);
+            application.SetDword(L"TraceFileMemoryMapped", sink == 2).SetDword(L"TraceFileLimit", 64);
+            g_Trace.ReadConfig();
+            RemoveTree(backup);
+            times[sink].push_back(TimeIt(moraCA_EMDataBackup));
+            DeleteFileW(traceFile.c_str());
+        }
+        wprintf(L"  round %d: trace off %.2f s, file %.2f s, ring %.2f s\n", round + 1, times[0].back(),
+                times[1].back(), times[2].back());
+    }
+    g_Trace.ReadConfig();
+    wprintf(
+        L"(b) backup with the trace at level 6 (time with the trace off / time with it), medians of %d:\n",
+        rounds);
+    ReportRatio(L"ordinary trace file vs trace off", times[1], times[0]);
+    ReportRatio(L"memory-mapped ring file (64 MiB) vs trace off", times[2], times[0]);
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    const int rounds = argc > 1 ? atoi(argv[1]) : kRounds;
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring work = std::wstring(temp) + L"msica-bench-emdata";
+    const std::wstring data = work + L"\\Data", backupTemp = work + L"\\Temp",
+                       backup = backupTemp + L"\\Sentrel";
+    RemoveTree(work);
+    CreateDirectoryW(work.c_str(), nullptr);
+    CreateDirectoryW(backupTemp.c_str(), nullptr);
+    BuildTree(data);
+    {
+        CTestKey vendor(L"SOFTWARE\\Arvetta"), dataKey(L"SOFTWARE\\Arvetta\\Management\\Sentrel\\DATA");
+        dataKey.SetString(L"DataRoot", data);
+        SetEnvironmentVariableW(L"TMP", backupTemp.c_str());
+        CompareWithXcopy(data, backup, rounds);
+        CompareTraceSinks(backup, work + L"\\trace.log", rounds);
+    }
+    RemoveTree(work);
+    return 0;
+}
