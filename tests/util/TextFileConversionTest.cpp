@@ -32,8 +32,7 @@ BOOL WINAPI DiskFullAfterTheMarkWriteFile(HANDLE file, LPCVOID data, DWORD bytes
                                           LPOVERLAPPED overlapped)
 {
     SetLastError(ERROR_DISK_FULL);
-    return bytes <= 2 && reinterpret_cast<decltype(&WriteFile)>(CFaultInjector::Original("WriteFile"))(
-                             file, data, bytes, written, overlapped);
+    return bytes <= 2 && ORIGINAL(WriteFile)(file, data, bytes, written, overlapped);
 }
 } // namespace
 
@@ -41,38 +40,34 @@ TEST(TextFileConversion, ConvertsReadOnlyAnsiTextAndLeavesAMarkedFileAlone)
 {
     CTestDir dir;
     CTraceCapture trace;
-    const struct
-    {
-        const char* name;
-        std::string input;
-        std::string output;
-    } cases[] = {
+    const std::tuple<const wchar_t*, std::string, std::string> cases[] = {
+        // name, input, output
         // CR LF to LF; Latin-1, a lone CR, a zero and ^Z kept as they are, up to a final CR.
-        {"mixed.ccs", std::string("a=1\r\nb=caf\xE9 \x80\r\nx\ry\0z\x1A\r", 22),
+        {L"mixed.ccs", std::string("a=1\r\nb=caf\xE9 \x80\r\nx\ry\0z\x1A\r", 22),
          Utf16(std::string("a=1\nb=caf\xE9 \x80\nx\ry\0z\x1A\r", 20))},
-        {"empty.ccs", "", "\xFF\xFE"},
-        {"one.ccs", "\xFF", Utf16("\xFF")},
+        {L"empty.ccs", "", "\xFF\xFE"},
+        {L"one.ccs", "\xFF", Utf16("\xFF")},
         // CRs as the last byte of a 64 KiB read: one pairs with the next read's LF, one not.
-        {"boundary.ccs", std::string(65535, 'x') + "\r\n" + std::string(65534, 'y') + "\r\r\n",
+        {L"boundary.ccs", std::string(65535, 'x') + "\r\n" + std::string(65534, 'y') + "\r\r\n",
          Utf16(std::string(65535, 'x') + "\n" + std::string(65534, 'y') + "\r\n")},
-        {"marked.ccs", Utf16("k=v\r\n"), Utf16("k=v\r\n")},
+        {L"marked.ccs", Utf16("k=v\r\n"), Utf16("k=v\r\n")},
     };
-    for (const auto& c : cases)
+    for (const auto& [name, input, output] : cases)
     {
-        const std::wstring path = dir / std::wstring(c.name, c.name + strlen(c.name));
-        WriteFileBytes(path, c.input);
+        const std::wstring path = dir / name;
+        WriteFileBytes(path, input);
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-        const bool marked = c.input.compare(0, 2, "\xFF\xFE") == 0;
-        EXPECT_EQ(marked, HasUtf16Bom(path.c_str())) << c.name;
-        EXPECT_EQ(!marked, ConvertToUtf16(path.c_str())) << c.name;
-        EXPECT_TRUE(c.output == Bytes(path)) << c.name;
+        const bool marked = input.compare(0, 2, "\xFF\xFE") == 0;
+        EXPECT_EQ(marked, HasUtf16Bom(path.c_str())) << Narrow(name);
+        EXPECT_EQ(!marked, ConvertToUtf16(path.c_str())) << Narrow(name);
+        EXPECT_TRUE(output == Bytes(path)) << Narrow(name);
     }
     EXPECT_TRUE(trace.Contains(L"File \"" + dir / L"marked.ccs" + L"\" already has a UTF16 BOM"));
 
     // A missing file fails its mark check and then its input open, each with its own line.
     const std::wstring missing = dir / L"missing.ccs";
-    EXPECT_FALSE(ConvertToUtf16(missing.c_str()));
-    EXPECT_TRUE(trace.InOrder({L"CStdioFile          : ERROR 0x2! Failed to open file \"" + missing,
+    EXPECT_TRUE(!ConvertToUtf16(missing.c_str()) &&
+                trace.InOrder({L"CStdioFile          : ERROR 0x2! Failed to open file \"" + missing,
                                L"ERROR 0x2! Failed to open input file \"" + missing}));
 }
 
@@ -86,27 +81,21 @@ TEST(TextFileConversion, TheGivenFileChangesOnlyAtTheFinalReplace)
     {
         CFaultInjector injector;
         injector.Replace("kernel32.dll", "WriteFile", &DiskFullAfterTheMarkWriteFile);
-        EXPECT_FALSE(ConvertToUtf16(path.c_str()));
-        EXPECT_EQ(original, Bytes(path)) << "a failed write leaves the file as it was";
+        EXPECT_TRUE(!ConvertToUtf16(path.c_str()) && original == Bytes(path)) << "a failed write leaves it";
         EXPECT_EQ(1u, trace.Count(L"ERROR 0x70! Failed to write output file"));
     }
     {
         // The final copy fails after the delete: the converted text survives in the temporary file.
         CFaultInjector injector;
         injector.Replace("kernel32.dll", "CopyFileW", &DiskFullCopyFileW);
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(ConvertToUtf16(path.c_str()));
-        EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
+        EXPECT_TRUE(!ConvertToUtf16(path.c_str()) && GetLastError() == ERROR_DISK_FULL && !FileExists(path));
     }
-    EXPECT_FALSE(FileExists(path));
     const std::wstring text = trace.Text();
     const size_t open = text.find(L'"', text.find(L"ERROR 0x70! Failed to copy converted file"));
     const std::wstring temp = text.substr(open + 1, text.find(L'"', open + 1) - open - 1);
     EXPECT_EQ(Utf16("a=1\nb=\xE9\n"), Bytes(temp));
 
     WriteFileBytes(path, original);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileNoOverwrite(temp.c_str(), path.c_str()));
-    EXPECT_EQ(DWORD(ERROR_FILE_EXISTS), GetLastError());
+    EXPECT_TRUE(!CopyFileNoOverwrite(temp.c_str(), path.c_str()) && GetLastError() == ERROR_FILE_EXISTS);
     DeleteFileW(temp.c_str());
 }

