@@ -68,10 +68,11 @@ TEST(ServiceActions, StartAndStopTheCoreService)
     {
         // Failures are traced and the installation goes on.
         CTestService disabled(L"SntSvc", L"", SERVICE_DISABLED);
-        EXPECT_TRUE(!vrxCA_StartSentrel(0) && trace.Contains(L"Start service Sentrel failed!"));
+        EXPECT_EQ(0u, vrxCA_StartSentrel(0));
+        EXPECT_TRUE(trace.Contains(L"Start service Sentrel failed!"));
     }
-    EXPECT_TRUE(!vrxCA_StopSentrel(0) && trace.Contains(L"Stop service Sentrel failed!"))
-        << "no such service";
+    EXPECT_EQ(0u, vrxCA_StopSentrel(0)); // no such service
+    EXPECT_TRUE(trace.Contains(L"Stop service Sentrel failed!"));
 
     CTestService core(L"SntSvc", L"--start-pending 200 --start-hint 1500 --stop-pending 200");
     EXPECT_EQ(0u, vrxCA_StartSentrel(0));
@@ -98,12 +99,14 @@ TEST(ServiceActions, FinalConfigRecordsDateAndVersion)
 
     EXPECT_EQ(0u, vrxCA_FinalConfig(0));
     std::wstring installed, version;
-    EXPECT_TRUE(ReadStringValue(kSetupKey, L"Installed", installed) && installed == L"02/03/2026 09:05:07");
-    EXPECT_TRUE(ReadStringValue(kSetupKey, L"Version", version) &&
-                version == L"" TESTSERVICE_PRODUCT_VERSION);
+    EXPECT_TRUE(ReadStringValue(kSetupKey, L"Installed", installed));
+    EXPECT_TRUE(ReadStringValue(kSetupKey, L"Version", version));
+    EXPECT_EQ(L"02/03/2026 09:05:07", installed);
+    EXPECT_EQ(L"" TESTSERVICE_PRODUCT_VERSION, version);
 
     // Without SntSvc.exe the version is recorded empty.
     DeleteFileW((folder / L"SntSvc.exe").c_str());
     EXPECT_EQ(0u, vrxCA_FinalConfig(0));
-    EXPECT_TRUE(ReadStringValue(kSetupKey, L"Version", version) && version.empty());
+    EXPECT_TRUE(ReadStringValue(kSetupKey, L"Version", version));
+    EXPECT_EQ(L"", version);
 }

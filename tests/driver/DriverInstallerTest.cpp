@@ -27,7 +27,8 @@ TEST(DriverInstaller, GetImagePathNormalisesInTurnCaseSensitivelyWithoutExpandin
     CTestKey key(kServicesKey + L"MsiCATestImage");
     CDriverInstaller installer;
     std::wstring path = L"untouched";
-    EXPECT_TRUE(!installer.GetImagePath(L"MsiCATestImage", path) && path == L"untouched") << "no ImagePath";
+    EXPECT_FALSE(installer.GetImagePath(L"MsiCATestImage", path)); // no ImagePath value
+    EXPECT_EQ(L"untouched", path);
     for (const DWORD type : {REG_SZ, REG_EXPAND_SZ})
         for (const auto& [stored, expected] : cases)
         {
@@ -83,7 +84,8 @@ TEST(DriverInstaller, StartsAreCountedInAVolatileKeyAndADriverThatWillNotStopSta
     CTraceCapture trace(4);
     CDriverInstaller installer;
 
-    EXPECT_TRUE(installer.StartDriver(name) && ServiceState(name) == SERVICE_RUNNING);
+    EXPECT_TRUE(installer.StartDriver(name));
+    EXPECT_EQ(DWORD{SERVICE_RUNNING}, ServiceState(name));
     EXPECT_TRUE(installer.StartDriver(name)); // already running: still counted
     DWORD count = 0;
     const std::wstring counterKey = kServicesKey + name + L"\\SharedCounter";
@@ -96,8 +98,8 @@ TEST(DriverInstaller, StartsAreCountedInAVolatileKeyAndADriverThatWillNotStopSta
     EXPECT_EQ(2u, installer.ReadCounter(name, L"StartCount"));
 
     // A driver that is not there gets no counter (nor a key of its own).
-    EXPECT_TRUE(!installer.IncrementCounter(L"MsiCATestAbsent", L"StartCount") &&
-                !KeyExists(kServicesKey + L"MsiCATestAbsent"));
+    EXPECT_EQ(0u, installer.IncrementCounter(L"MsiCATestAbsent", L"StartCount"));
+    EXPECT_FALSE(KeyExists(kServicesKey + L"MsiCATestAbsent"));
 
     // One that refuses the stop control is left in place: no lock, no deletion. Its event
     // source goes all the same.

@@ -94,10 +94,12 @@ TEST(BiosDevice, HoldsOneMappingAndEveryFailureLeavesItConnectedWithNothingMappe
         CDeviceBios bios;
         ASSERT_TRUE(bios.Connect() && bios.Connect());
         const auto* first = static_cast<const BYTE*>(bios.MapPhysicalMemory(0, 0x1000, 0x100));
-        ASSERT_TRUE(first && std::equal(first, first + 0x100, bytes.begin()));
+        ASSERT_NE(nullptr, first);
+        EXPECT_TRUE(std::equal(first, first + 0x100, bytes.begin()));
         // A second map without an unmap: the first released, then requested.
         const auto* second = static_cast<const BYTE*>(bios.MapPhysicalMemory(0, 0x1080, 0x10));
-        ASSERT_TRUE(second && second[1] == 2);
+        ASSERT_NE(nullptr, second);
+        EXPECT_EQ(2, second[1]);
         EXPECT_EQ(
             (std::vector<Request>{{0, 0, 0}, {kMap, 0x1000, 0x100}, {kUnmap, 0, 0}, {kMap, 0x1080, 0x10}}),
             device.requests);
@@ -106,8 +108,8 @@ TEST(BiosDevice, HoldsOneMappingAndEveryFailureLeavesItConnectedWithNothingMappe
         // nothing mapped (nothing to release again), an error line and the device's error in
         // GetLastError.
         device.errors = {{5, ERROR_GEN_FAILURE}, {7, ERROR_NOT_READY}};
-        EXPECT_TRUE(!bios.MapPhysicalMemory(0, 0x1000, 0x10) && GetLastError() == ERROR_GEN_FAILURE &&
-                    !bios.MappedAddress());
+        EXPECT_TRUE(!bios.MapPhysicalMemory(0, 0x1000, 0x10) && GetLastError() == ERROR_GEN_FAILURE);
+        EXPECT_EQ(nullptr, bios.MappedAddress());
         ASSERT_NE(nullptr, bios.MapPhysicalMemory(0, 0x1000, 0x10));
         EXPECT_TRUE(!bios.UnmapPhysicalMemory() && GetLastError() == ERROR_NOT_READY);
         EXPECT_TRUE(bios.UnmapPhysicalMemory());
@@ -118,7 +120,8 @@ TEST(BiosDevice, HoldsOneMappingAndEveryFailureLeavesItConnectedWithNothingMappe
         ASSERT_NE(nullptr, bios.MapPhysicalMemory(0, 0x1000, 0x10));
     }
     // Destruction released the mapping while still a CDeviceBios, then closed the device.
-    EXPECT_TRUE(device.requests.size() == 11 && device.requests.back() == (Request{kUnmap, 0, 0}));
+    EXPECT_EQ(11u, device.requests.size());
+    EXPECT_EQ((Request{kUnmap, 0, 0}), device.requests.back());
     DWORD flags = 0;
     EXPECT_FALSE(GetHandleInformation(device.handle, &flags));
 }

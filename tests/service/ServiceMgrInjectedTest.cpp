@@ -39,14 +39,16 @@ TEST(ServiceMgrInjected, LockedDatabaseIsTriedTenTimesTwoSecondsApart)
     ScriptedScm fake;
     fake.scm.startErrors.assign(10, kLocked);
     EXPECT_EQ(kLocked, fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout));
+    EXPECT_EQ(10, fake.scm.startCalls);
     EXPECT_EQ(Sleeps(10, 2000), fake.NewSleeps());
-    EXPECT_TRUE(fake.scm.startCalls == 10 && fake.scm.captions.empty()) << "no owner window, no question";
+    EXPECT_TRUE(fake.scm.captions.empty()); // no owner window, no question
 
     // Success on the seventh attempt: six locked sleeps, then the start's own wait.
     fake.scm.startErrors.assign(6, kLocked);
     fake.scm.statuses.assign(7, kStopped);
     fake.scm.statuses.push_back(kRunning);
-    EXPECT_TRUE(!fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout) && fake.scm.startCalls == 17);
+    EXPECT_EQ(0u, fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout));
+    EXPECT_EQ(17, fake.scm.startCalls);
     EXPECT_EQ((Sleeps{2000, 2000, 2000, 2000, 2000, 2000, 1000}), fake.NewSleeps());
 
     // Create, stop and delete go through the same rule; the create leaves its result as
@@ -65,8 +67,8 @@ TEST(ServiceMgrInjected, LockedDatabaseIsTriedTenTimesTwoSecondsApart)
 
     // Other errors end the operation at once.
     fake.scm.startErrors = {ERROR_SERVICE_DISABLED};
-    EXPECT_TRUE(fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout) == ERROR_SERVICE_DISABLED &&
-                fake.scm.startCalls == 18);
+    EXPECT_EQ(DWORD{ERROR_SERVICE_DISABLED}, fake.manager.StartSvc(L"Svc", 0, nullptr, true, kTimeout));
+    EXPECT_EQ(18, fake.scm.startCalls);
 
     // An owner window asks after each series whether to go on.
     CServiceMgr asking(nullptr, nullptr); // the desktop: a real owner window

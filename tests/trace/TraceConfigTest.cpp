@@ -20,7 +20,8 @@ TEST(TraceConfig, EachSinkFollowsItsLevel)
 {
     CTraceSinks sinks;
     DeleteKeyTree(L"SOFTWARE\\Debug");
-    EXPECT_TRUE(!CTrace().IsActive() && sinks.consolesAllocated == 0) << "nothing configured";
+    EXPECT_FALSE(CTrace().IsActive()) << "nothing configured";
+    EXPECT_EQ(0, sinks.consolesAllocated);
 
     TraceRegistry registry;
     registry.application.SetDword(L"ConDebugLevel", 2).SetDword(L"WinDebugLevel", 1);

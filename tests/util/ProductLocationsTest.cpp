@@ -94,7 +94,8 @@ TEST(CRegistryKey, WithoutAKeyWithoutATerminatorAndAfterAFault)
     for (DWORD bytes : {6u, 5u}) // 5: the last character cut to its low half
     {
         g_storedBytes = bytes;
-        EXPECT_TRUE(key.QueryValue(L"Any") && key.DataSize() == bytes) << bytes;
+        EXPECT_NE(nullptr, key.QueryValue(L"Any"));
         EXPECT_STREQ(L"ABC", key.Text()) << bytes;
+        EXPECT_EQ(bytes, key.DataSize());
     }
 }

@@ -66,8 +66,8 @@ TEST(TextFileConversion, ConvertsReadOnlyAnsiTextAndLeavesAMarkedFileAlone)
 
     // A missing file fails its mark check and then its input open, each with its own line.
     const std::wstring missing = dir / L"missing.ccs";
-    EXPECT_TRUE(!ConvertToUtf16(missing.c_str()) &&
-                trace.InOrder({L"CStdioFile          : ERROR 0x2! Failed to open file \"" + missing,
+    EXPECT_FALSE(ConvertToUtf16(missing.c_str()));
+    EXPECT_TRUE(trace.InOrder({L"CStdioFile          : ERROR 0x2! Failed to open file \"" + missing,
                                L"ERROR 0x2! Failed to open input file \"" + missing}));
 }
 
@@ -81,21 +81,27 @@ TEST(TextFileConversion, TheGivenFileChangesOnlyAtTheFinalReplace)
     {
         CFaultInjector injector;
         injector.Replace("kernel32.dll", "WriteFile", &DiskFullAfterTheMarkWriteFile);
-        EXPECT_TRUE(!ConvertToUtf16(path.c_str()) && original == Bytes(path)) << "a failed write leaves it";
+        EXPECT_FALSE(ConvertToUtf16(path.c_str()));
+        EXPECT_EQ(original, Bytes(path)) << "a failed write leaves the file as it was";
         EXPECT_EQ(1u, trace.Count(L"ERROR 0x70! Failed to write output file"));
     }
     {
         // The final copy fails after the delete: the converted text survives in the temporary file.
         CFaultInjector injector;
         injector.Replace("kernel32.dll", "CopyFileW", &DiskFullCopyFileW);
-        EXPECT_TRUE(!ConvertToUtf16(path.c_str()) && GetLastError() == ERROR_DISK_FULL && !FileExists(path));
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(ConvertToUtf16(path.c_str()));
+        EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
     }
+    EXPECT_FALSE(FileExists(path));
     const std::wstring text = trace.Text();
     const size_t open = text.find(L'"', text.find(L"ERROR 0x70! Failed to copy converted file"));
     const std::wstring temp = text.substr(open + 1, text.find(L'"', open + 1) - open - 1);
     EXPECT_EQ(Utf16("a=1\nb=\xE9\n"), Bytes(temp));
 
     WriteFileBytes(path, original);
-    EXPECT_TRUE(!CopyFileNoOverwrite(temp.c_str(), path.c_str()) && GetLastError() == ERROR_FILE_EXISTS);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CopyFileNoOverwrite(temp.c_str(), path.c_str()));
+    EXPECT_EQ(DWORD(ERROR_FILE_EXISTS), GetLastError());
     DeleteFileW(temp.c_str());
 }

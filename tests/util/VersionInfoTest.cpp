@@ -59,9 +59,10 @@ TEST(Versions, ProductVersionOfTheFirstTranslationAndTheOSVersionFrom62OnFromKer
         sizeof(g_answer), 6, 1, 1111, VER_PLATFORM_WIN32_NT, L"Service Pack 1", 1, 0, VER_SUITE_ENTERPRISE,
         VER_NT_SERVER,    0};
     COSVersion os;
-    EXPECT_TRUE(os.Retrieve() &&
-                Packed(os.dwMajorVersion, os.dwMinorVersion, os.dwBuildNumber) == Packed(6, 1, 1111));
-    std::tie(g_answer.dwMinorVersion, g_answer.dwBuildNumber) = std::pair(2, 2222); // from 6.2 on: kernel32's
+    ASSERT_TRUE(os.Retrieve());
+    EXPECT_EQ(Packed(6, 1, 1111), Packed(os.dwMajorVersion, os.dwMinorVersion, os.dwBuildNumber));
+    g_answer.dwMinorVersion = 2; // from 6.2 on the answer is the compatibility layer's
+    g_answer.dwBuildNumber = 2222;
     ASSERT_TRUE(os.Retrieve());
     EXPECT_EQ(Kernel32Version(), Packed(os.dwMajorVersion, os.dwMinorVersion, os.dwBuildNumber));
     EXPECT_TRUE(os.wProductType == VER_NT_SERVER && os.wSuiteMask == VER_SUITE_ENTERPRISE &&
