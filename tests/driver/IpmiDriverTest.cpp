@@ -18,9 +18,6 @@ namespace
 const std::wstring kIpmiKey = L"SYSTEM\\CurrentControlSet\\Control\\IPMI";
 // Answers of CreateServiceW and StartServiceW (0: Wine's) and of the device restart.
 DWORD g_createError, g_startError, g_restarts;
-#define RESTART_ANSWER(injector, function)                                                                   \
-    (injector).Replace("setupapi.dll", #function,                                                            \
-                       static_cast<decltype(&function)>([](auto...) { return BOOL(g_restarts); }))
 
 // RSMB data: a type-38 structure of length bytes (none for 0) holding the slave address at
 // byte 06 as far as its length reaches, then the end of the table; lie is added to the
@@ -89,8 +86,10 @@ TEST(IpmiDriver, FollowsTheDecisionTableReregistersFromAnotherFolderAndReadsWith
             return g_startError ? (SetLastError(g_startError), FALSE)
                                 : SCM_ORIGINAL(StartServiceW)(service, rest...);
         });
-        RESTART_ANSWER(injector, SetupDiSetClassInstallParamsW);
-        RESTART_ANSWER(injector, SetupDiCallClassInstaller);
+        FAKE_IMPORT(injector, "setupapi.dll", SetupDiSetClassInstallParamsW,
+                    [](auto...) { return BOOL(g_restarts); });
+        FAKE_IMPORT(injector, "setupapi.dll", SetupDiCallClassInstaller,
+                    [](auto...) { return BOOL(g_restarts); });
         CTraceCapture trace;
         EXPECT_EQ(row.installed, CIpmiDriver::Install(row.dir.c_str()));
         EXPECT_EQ(row.restarted, moraCA_RestartMicrosoftIpmi(0));

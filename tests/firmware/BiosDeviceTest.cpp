@@ -108,20 +108,14 @@ TEST(BiosDevice, HoldsOneMappingAndEveryFailureLeavesItConnectedWithNothingMappe
         // nothing mapped (nothing to release again), an error line and the device's error in
         // GetLastError.
         device.errors = {{5, ERROR_GEN_FAILURE}, {7, ERROR_NOT_READY}};
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(nullptr, bios.MapPhysicalMemory(0, 0x1000, 0x10));
-        EXPECT_EQ(DWORD(ERROR_GEN_FAILURE), GetLastError());
+        EXPECT_TRUE(!bios.MapPhysicalMemory(0, 0x1000, 0x10) && GetLastError() == ERROR_GEN_FAILURE);
         EXPECT_EQ(nullptr, bios.MappedAddress());
         ASSERT_NE(nullptr, bios.MapPhysicalMemory(0, 0x1000, 0x10));
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(bios.UnmapPhysicalMemory());
-        EXPECT_EQ(DWORD(ERROR_NOT_READY), GetLastError());
+        EXPECT_TRUE(!bios.UnmapPhysicalMemory() && GetLastError() == ERROR_NOT_READY);
         EXPECT_TRUE(bios.UnmapPhysicalMemory());
         device.replySize = 4;
-        EXPECT_EQ(nullptr, bios.MapPhysicalMemory(0, 0x1000, 0x10));
-        EXPECT_EQ(nullptr, bios.MappedAddress());
+        EXPECT_TRUE(!bios.MapPhysicalMemory(0, 0x1000, 0x10) && !bios.MappedAddress() && bios.IsConnected());
         EXPECT_EQ(3u, trace.Count(L"## ERROR in "));
-        EXPECT_TRUE(bios.IsConnected());
         device.replySize = 8;
         ASSERT_NE(nullptr, bios.MapPhysicalMemory(0, 0x1000, 0x10));
     }
@@ -150,35 +144,30 @@ TEST(SMBiosShadow, TheFirstEntryPointOnAParagraphDecidesAndEveryFailureReleasesT
         shadow.resize(std::max(shadow.size(), offset + sizeof(bytes)));
         std::copy(bytes, bytes + sizeof(bytes), shadow.begin() + offset);
     };
-    struct Case
-    {
-        const wchar_t* error; // null: the table is found
-        size_t anchorsFound;
-        DWORD offset;
-        DWORD address = kTable;
-        size_t refused = 99; // the request that fails: 0 the open, 1 the shadow map, 3 the table map
-        BYTE length = 0x1F;
-        bool goodChecksum = true;
-    };
+    // error (null: the table is found), anchors found, entry point offset, table address, the
+    // request that fails (0 the open, 1 the shadow map, 3 the table map), length, checksum good.
+    using Case = std::tuple<const wchar_t*, size_t, DWORD, DWORD, size_t, BYTE, bool>;
     const DWORD kLast = kShadowSize - 16;
     const wchar_t* const kNotFound = L"No SMBIOS structures found!";
     const Case cases[] = {
         // Found past the '_'s below; found in the last paragraph searched.
-        {nullptr, 1, 0x1A30},
-        {nullptr, 1, kLast - 16},
+        {nullptr, 1, 0x1A30, kTable, 99, 0x1F, true},
+        {nullptr, 1, kLast - 16, kTable, 99, 0x1F, true},
         // A bad checksum decides; an anchor in the last 16 bytes is not found; an entry point
         // running past the window is refused.
         {kNotFound, 1, 0x200, kTable, 99, 0x1F, false},
-        {kNotFound, 0, kLast},
-        {kNotFound, 1, kLast - 16, kTable, 99, 0x40},
-        {L"No address for SMBIOS strucures detected!", 1, 0x200, 0},
-        {L"Remapping of SMBIOS structure memory failed (LastError = 0x0000001F)!", 1, 0x200, kTable, 3},
-        {L"Could not map SMBIOS physical memory (LastError = 0x0000001F)!", 0, 0x200, kTable, 1},
-        {L"Could not connect to BIOS device of Halb driver (LastError = 0x0000001F)!", 0, 0x200, kTable, 0},
+        {kNotFound, 0, kLast, kTable, 99, 0x1F, true},
+        {kNotFound, 1, kLast - 16, kTable, 99, 0x40, true},
+        {L"No address for SMBIOS strucures detected!", 1, 0x200, 0, 99, 0x1F, true},
+        {L"Remapping of SMBIOS structure memory failed (LastError = 0x0000001F)!", 1, 0x200, kTable, 3, 0x1F,
+         true},
+        {L"Could not map SMBIOS physical memory (LastError = 0x0000001F)!", 0, 0x200, kTable, 1, 0x1F, true},
+        {L"Could not connect to BIOS device of Halb driver (LastError = 0x0000001F)!", 0, 0x200, kTable, 0,
+         0x1F, true},
     };
-    for (const Case& c : cases)
+    for (const auto& [error, anchorsFound, offset, address, refused, length, goodChecksum] : cases)
     {
-        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        SCOPED_TRACE(Narrow(error ? error : L"found"));
         CFaultInjector injector;
         CFakeFirmwareTable os(injector, rsmb);
         CBiosDevice device(injector);
@@ -187,33 +176,32 @@ TEST(SMBiosShadow, TheFirstEntryPointOnAParagraphDecidesAndEveryFailureReleasesT
         std::vector<BYTE> shadow(kShadowSize);
         memcpy(&shadow[0x101], "_SM_", 4);
         memcpy(&shadow[0x110], "_DMI", 4);
-        entry(shadow, c.offset, c.address, c.length, c.goodChecksum);
-        entry(shadow, c.offset + 0x100, kTable, 0x1F, true);
+        entry(shadow, offset, address, length, goodChecksum);
+        entry(shadow, offset + 0x100, kTable, 0x1F, true);
         device.physical = {{kTable, table}, {kShadow, shadow}};
-        device.errors[c.refused] = ERROR_GEN_FAILURE;
+        device.errors[refused] = ERROR_GEN_FAILURE;
         CTraceCapture trace(6);
         CSMBios smbios;
-        EXPECT_EQ(!c.error, smbios.Connect());
-        EXPECT_EQ(c.anchorsFound,
+        EXPECT_EQ(!error, smbios.Connect());
+        EXPECT_EQ(anchorsFound,
                   trace.Count(L"ScanForSignature    : SMBIOS signature \"_SM_\" found (SM BIOS >= 2.1)"));
         DWORD flags = 0;
-        EXPECT_FALSE(GetHandleInformation(device.handle, &flags));
-        EXPECT_EQ(nullptr, device.mapping);
-        if (c.error)
+        EXPECT_TRUE(!GetHandleInformation(device.handle, &flags) && !device.mapping) << "released";
+        if (error)
         {
-            EXPECT_EQ(c.error, smbios.LastError());
-            EXPECT_EQ(1u, trace.Count(std::wstring(L"CSMBios (GetShadow) : ## ERROR! ") + c.error));
+            EXPECT_EQ(error, smbios.LastError());
+            EXPECT_EQ(1u, trace.Count(std::wstring(L"CSMBios (GetShadow) : ## ERROR! ") + error));
             EXPECT_TRUE(smbios.Table().empty() && smbios.Header().empty());
             continue;
         }
         EXPECT_EQ(table, smbios.Table());
-        EXPECT_EQ(77u, smbios.IndexedStructures());
-        EXPECT_EQ(76u, smbios.StructureCount());
+        EXPECT_TRUE(smbios.IndexedStructures() == 77 && smbios.StructureCount() == 76);
         EXPECT_TRUE(trace.Contains(
             L"## ERROR! Number of SMBIOS structures found (77) does not match to number in header (76)!"));
         EXPECT_EQ(0x0207, smbios.MajorRevision() << 8 | smbios.MinorRevision());
-        const Request shadowMap{kMap, kShadow, kShadowSize}, tableMap{kMap, kTable, 4869},
-            unmap{kUnmap, 0, 0};
-        EXPECT_EQ((std::vector<Request>{{0, 0, 0}, shadowMap, unmap, tableMap, unmap}), device.requests);
+        const Request unmap{kUnmap, 0, 0};
+        EXPECT_EQ((std::vector<Request>{
+                      {0, 0, 0}, {kMap, kShadow, kShadowSize}, unmap, {kMap, kTable, 4869}, unmap}),
+                  device.requests);
     }
 }

@@ -92,20 +92,14 @@ TEST(SMBiosTables, WinesOwnTableIndexesWithoutError)
 // that the walk's dumps and strings read it too.
 TEST(SMBiosWalk, EndsAtTheTableEndAtTypeOneHundredTwentySevenOrWithAFatalError)
 {
-    struct Case
-    {
-        std::vector<BYTE> table;
-        size_t structures;
-        char error; // 0: indexed
-        const wchar_t* details = L"";
-    };
+    using Case = std::tuple<std::vector<BYTE>, size_t, char, const wchar_t*>; // error 0: indexed
     // clang-format off
     const Case cases[] = {
         // Ending right after a structure (strings included), at type 127 with bytes after it,
         // a lone type-127 structure.
-        {{0, 5, 0, 0, 1, 'B', 'I', 'O', 'S', 0, 0, 1, 4, 1, 0, 0, 0}, 2, 0},
-        {{0, 4, 0, 0, 0, 0, 127, 4, 1, 0, 0, 0, 0xFF, 0x7F, 0x01}, 2, 0},
-        {{127, 4, 0, 0, 0, 0}, 1, 0},
+        {{0, 5, 0, 0, 1, 'B', 'I', 'O', 'S', 0, 0, 1, 4, 1, 0, 0, 0}, 2, 0, L""},
+        {{0, 4, 0, 0, 0, 0, 127, 4, 1, 0, 0, 0, 0xFF, 0x7F, 0x01}, 2, 0, L""},
+        {{127, 4, 0, 0, 0, 0}, 1, 0, L""},
         // A header cut off, a length past the end, a formatted area up to the end, no double zero.
         {{1, 4, 1, 0, 0, 0, 2, 8, 5}, 1, 'A', L"1], type=0x02, handle=5"},
         {{1, 4, 1, 0, 0, 0, 2, 32, 2, 0, 0, 0}, 2, 'B', L"last handle=2\n   struct Offset 0x0006"},
@@ -119,20 +113,20 @@ TEST(SMBiosWalk, EndsAtTheTableEndAtTypeOneHundredTwentySevenOrWithAFatalError)
         {{0xDA, 0x01, 0x00, 0xDA}, 1, 'C', L"0], type=0xDA, handle=55808\n   struct Offset 0x0000"},
         {{0, 6, 0, 0, 1, 2, 0}, 1, 'C', L"0], type=0x00, handle=0\n   struct Offset 0x0000"},
         {{0, 1, 0, 0, 1, 2, 0, 0xF0, 3, 0x3F}, 2, 'C', L"type=0x01, handle=61440\n   struct Offset 0x0004"},
-        {{0, 2, 0, 0}, 1, 0},
+        {{0, 2, 0, 0}, 1, 0, L""},
     };
     // clang-format on
-    for (const Case& c : cases)
+    for (const auto& [table, structures, error, details] : cases)
     {
-        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        SCOPED_TRACE(testing::PrintToString(table));
         CTraceCapture trace(6);
         CSMBiosProbe reader;
-        EXPECT_EQ(!c.error, reader.WalkAtPageEnd(c.table));
-        EXPECT_EQ(c.structures, reader.IndexedStructures());
-        if (c.error)
+        EXPECT_EQ(!error, reader.WalkAtPageEnd(table));
+        EXPECT_EQ(structures, reader.IndexedStructures());
+        if (error)
         {
-            EXPECT_EQ(0u, reader.LastError().find(FatalError(c.error))) << Narrow(reader.LastError());
-            EXPECT_NE(std::wstring::npos, reader.LastError().find(c.details)) << Narrow(reader.LastError());
+            EXPECT_EQ(0u, reader.LastError().find(FatalError(error))) << Narrow(reader.LastError());
+            EXPECT_NE(std::wstring::npos, reader.LastError().find(details)) << Narrow(reader.LastError());
             // Between two rules: the message, then where the walk stood.
             const std::wstring rule(116, L'-');
             EXPECT_TRUE(trace.Contains(rule + L"\n" + reader.LastError() + L"\n   p = 0x"));

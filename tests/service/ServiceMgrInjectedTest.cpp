@@ -54,9 +54,7 @@ TEST(ServiceMgrInjected, LockedDatabaseIsTriedTenTimesTwoSecondsApart)
     // Create, stop and delete go through the same rule; the create leaves its result as
     // the last error.
     fake.scm.createErrors.assign(10, kLocked);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(kLocked, fake.manager.CreateSvc(L"Drv", L"C:\\d.sys", L"Drv"));
-    EXPECT_EQ(kLocked, GetLastError());
+    EXPECT_TRUE(fake.manager.CreateSvc(L"Drv", L"C:\\d.sys", L"Drv") == kLocked && GetLastError() == kLocked);
     fake.scm.statuses = {kRunning};
     fake.scm.controlErrors.assign(10, kLocked);
     EXPECT_EQ(kLocked, fake.manager.StopSvc(L"Svc", true, kTimeout));
@@ -64,9 +62,8 @@ TEST(ServiceMgrInjected, LockedDatabaseIsTriedTenTimesTwoSecondsApart)
     fake.scm.deleteErrors.assign(10, kLocked);
     EXPECT_EQ(kLocked, fake.manager.DelSvc(L"Svc"));
     EXPECT_EQ(Sleeps(30, 2000), fake.NewSleeps());
-    EXPECT_EQ(10, fake.scm.createCalls);
-    EXPECT_EQ(10, fake.scm.controlCalls);
-    EXPECT_EQ(10, fake.scm.deleteCalls);
+    EXPECT_EQ(std::tuple(10, 10, 10),
+              std::tuple(fake.scm.createCalls, fake.scm.controlCalls, fake.scm.deleteCalls));
 
     // Other errors end the operation at once.
     fake.scm.startErrors = {ERROR_SERVICE_DISABLED};
@@ -130,8 +127,7 @@ TEST(ServiceMgrInjected, DriversSettleAndDeletionsEndAsMarked)
     fake.scm.statuses = {driver};
     fake.scm.controlErrors = {ERROR_INVALID_SERVICE_CONTROL};
     EXPECT_EQ(DWORD{ERROR_INVALID_SERVICE_CONTROL}, fake.manager.DelSvc(L"Drv"));
-    EXPECT_EQ(1, fake.scm.deleteCalls);
-    EXPECT_TRUE(fake.NewSleeps().empty()); // nothing to wait for
+    EXPECT_TRUE(fake.scm.deleteCalls == 1 && fake.NewSleeps().empty()) << "nothing to wait for";
 
     // A key still marked for deletion is watched for twenty rounds, 100 ms apart: 1072.
     CTestKey key(CServiceMgr::ServiceKeyPath(L"MsiCAWatched"));

@@ -68,9 +68,8 @@ CFakeScm::CFakeScm(CFaultInjector& injector)
         ++g_scm->unlockCalls;
         return TRUE;
     });
-    injector.Replace("user32.dll", "MessageBoxW",
-                     static_cast<decltype(&MessageBoxW)>([](HWND, LPCWSTR, LPCWSTR caption, UINT) {
-                         g_scm->captions.push_back(caption);
-                         return g_scm->retries-- > 0 ? IDRETRY : IDCANCEL;
-                     }));
+    FAKE_IMPORT(injector, "user32.dll", MessageBoxW, [](HWND, LPCWSTR, LPCWSTR caption, UINT) {
+        g_scm->captions.push_back(caption);
+        return g_scm->retries-- > 0 ? IDRETRY : IDCANCEL;
+    });
 }

@@ -5,12 +5,9 @@
 #include <string>
 #include <vector>
 
-// Replaces the library's import of a service function with a lambda without captures (the
-// parameters it ignores left to deduction: auto...), checked against the function's
-// signature; and the real function behind such a replacement.
-#define SCM_FAKE(injector, function, ...)                                                                    \
-    (injector).Replace("advapi32.dll", #function, static_cast<decltype(&function)>(__VA_ARGS__))
-#define SCM_ORIGINAL(function) reinterpret_cast<decltype(&function)>(CFaultInjector::Original(#function))
+// FAKE_IMPORT and ORIGINAL for the service functions.
+#define SCM_FAKE(injector, function, ...) FAKE_IMPORT(injector, "advapi32.dll", function, __VA_ARGS__)
+#define SCM_ORIGINAL(function) ORIGINAL(function)
 
 // A scripted service control manager for the code under test: every service API the
 // library imports (and MessageBoxW) is replaced while it lives; one service, "Fake Service",

@@ -7,8 +7,7 @@
 namespace
 {
 // Fakes for run-time lookups and the originals of patched imports, by function name.
-std::map<std::string, void*> g_lookupFakes;
-std::map<std::string, void*> g_originals;
+std::map<std::string, void*> g_lookupFakes, g_originals;
 CFaultInjector* g_activeInjector = nullptr;
 CVirtualClock* g_clock = nullptr;
 
@@ -58,13 +57,10 @@ HMODULE TestedModule()
 }
 
 CImportPatch::CImportPatch(HMODULE module, const char* dll, const char* function, void* fake)
-    : m_slot(module ? FindImportSlot(module, dll, function) : nullptr)
+    : m_slot(module ? FindImportSlot(module, dll, function) : nullptr), m_original(m_slot ? *m_slot : nullptr)
 {
     if (m_slot)
-    {
-        m_original = *m_slot;
         WriteSlot(m_slot, fake);
-    }
 }
 
 CImportPatch::~CImportPatch()
@@ -84,9 +80,7 @@ CFaultInjector::CFaultInjector(HMODULE module) : m_module(module)
 CFaultInjector::~CFaultInjector()
 {
     while (!m_patches.empty()) // restored in reverse order
-    {
         m_patches.pop_back();
-    }
     g_lookupFakes.clear();
     g_originals.clear();
     g_activeInjector = nullptr;
@@ -108,8 +102,7 @@ void* CFaultInjector::Patch(const char* dll, const char* function, void* fake, b
 
 void* CFaultInjector::Original(const char* function)
 {
-    const auto original = g_originals.find(function);
-    return original == g_originals.end() ? nullptr : original->second;
+    return g_originals.count(function) ? g_originals[function] : nullptr;
 }
 
 CVirtualClock::CVirtualClock(CFaultInjector& injector, ULONGLONG startMs) : m_now(startMs)

@@ -59,6 +59,13 @@ class CFaultInjector
     std::vector<std::unique_ptr<CImportPatch>> m_patches;
 };
 
+// Replaces the tested module's import of a function with a fake of the function's own type
+// (a lambda without captures may leave the parameters it ignores to auto...); the real
+// function behind such a replacement.
+#define FAKE_IMPORT(injector, dll, function, ...)                                                            \
+    (injector).Replace(dll, #function, static_cast<decltype(&function)>(__VA_ARGS__))
+#define ORIGINAL(function) reinterpret_cast<decltype(&function)>(CFaultInjector::Original(#function))
+
 // Sleep, GetTickCount and GetTickCount64 of the code under test on a virtual clock: a
 // sleep costs nothing, advances the clock and is recorded.
 class CVirtualClock
@@ -68,7 +75,6 @@ class CVirtualClock
     ~CVirtualClock();
 
     const std::vector<DWORD>& Sleeps() const { return m_sleeps; }
-    ULONGLONG Now() const { return m_now; }
     void Advance(ULONGLONG ms) { m_now += ms; }
     void Set(ULONGLONG ms) { m_now = ms; }
     // Called with every sleep before it is counted (for fakes that change state meanwhile).

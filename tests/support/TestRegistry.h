@@ -1,4 +1,5 @@
 #pragma once
+#include "util/CUniqueHandle.h"
 #include <windows.h>
 #include <string>
 
@@ -8,9 +9,7 @@ class CTestKey
 {
   public:
     explicit CTestKey(const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
-    ~CTestKey();
-    CTestKey(const CTestKey&) = delete;
-    CTestKey& operator=(const CTestKey&) = delete;
+    ~CTestKey(); // (not copyable: it holds the key)
 
     CTestKey& SetDword(const wchar_t* name, DWORD value);
     CTestKey& SetString(const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ);
@@ -22,14 +21,12 @@ class CTestKey
   private:
     std::wstring m_path;
     REGSAM m_view;
-    HKEY m_key = nullptr;
+    CRegKeyHandle m_key;
 };
 
 // Removes a key tree below HKLM if it exists.
 void DeleteKeyTree(const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
 bool KeyExists(const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
-// Reads a value below HKLM; false when absent.
-bool ReadDwordValue(const std::wstring& path, const wchar_t* name, DWORD& value,
-                    REGSAM view = KEY_WOW64_64KEY);
-bool ReadStringValue(const std::wstring& path, const wchar_t* name, std::wstring& value,
-                     REGSAM view = KEY_WOW64_64KEY);
+// Reads a value below HKLM (64-bit view); false when absent.
+bool ReadDwordValue(const std::wstring& path, const wchar_t* name, DWORD& value);
+bool ReadStringValue(const std::wstring& path, const wchar_t* name, std::wstring& value);

@@ -38,8 +38,7 @@ HANDLE WINAPI CountingCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSEC
                                   DWORD disposition, DWORD flags, HANDLE pattern)
 {
     ++g_ringOpens;
-    return reinterpret_cast<decltype(&CreateFileW)>(CFaultInjector::Original("CreateFileW"))(
-        path, access, share, security, disposition, flags, pattern);
+    return ORIGINAL(CreateFileW)(path, access, share, security, disposition, flags, pattern);
 }
 } // namespace
 
@@ -61,17 +60,12 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
     injector.Replace("kernel32.dll", "CreateFileW", &CountingCreateFileW);
     CVirtualClock clock(injector);
     std::string written;
-    const auto print = [&](CTrace& trace, const std::wstring& text) {
+    const auto print = [&](auto&& trace, const std::wstring& text) {
         trace.Print(1, L"%s", text.c_str());
         for (wchar_t c : text)
-        {
             written += c == L'\n' ? std::string("\r\0\n\0", 4) : std::string{static_cast<char>(c), '\0'};
-        }
     };
-    {
-        CTrace trace; // a line that fills the ring exactly has not wrapped it
-        print(trace, L"\n" + std::wstring(497, L'x'));
-    }
+    print(CTrace(), L"\n" + std::wstring(497, L'x')); // a line that fills the ring exactly has not wrapped it
     ExpectNewestText(path, 1000, written, written.size());
     EXPECT_EQ(1000u, ReadFileBytes(path).size());
     unsigned seed = 11;
@@ -102,9 +96,7 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
                 }
                 std::wstring text(next(next(4) == 0 ? 190 : 30), L'a');
                 for (auto& c : text)
-                {
                     c = next(15) == 0 ? L'\n' : static_cast<wchar_t>(L'a' + next(26));
-                }
                 print(trace, text);
             }
             died = load % 10 == 5 ? ReadFileBytes(path) : std::vector<BYTE>();

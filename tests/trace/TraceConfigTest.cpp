@@ -7,23 +7,12 @@ namespace
 {
 const wchar_t kTag[] = L"\nConfigTest          : ";
 
-LONG WINAPI RealRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
+// Denies the global key (deny 1), or else anything in the 64-bit view (read without it then).
+int g_deny;
+LONG WINAPI DenyingRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
 {
-    return reinterpret_cast<decltype(&RegOpenKeyExW)>(CFaultInjector::Original("RegOpenKeyExW"))(
-        key, subKey, options, access, result);
-}
-
-LONG WINAPI DenyTheSixtyFourBitView(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
-{
-    return (access & KEY_WOW64_64KEY) ? ERROR_ACCESS_DENIED
-                                      : RealRegOpenKeyExW(key, subKey, options, access, result);
-}
-
-LONG WINAPI DenyTheGlobalKey(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
-{
-    return _wcsicmp(subKey, L"SOFTWARE\\Debug") == 0
-               ? ERROR_ACCESS_DENIED
-               : RealRegOpenKeyExW(key, subKey, options, access, result);
+    const bool denied = g_deny == 1 ? !_wcsicmp(subKey, L"SOFTWARE\\Debug") : (access & KEY_WOW64_64KEY) != 0;
+    return denied ? ERROR_ACCESS_DENIED : ORIGINAL(RegOpenKeyExW)(key, subKey, options, access, result);
 }
 } // namespace
 
@@ -39,12 +28,12 @@ TEST(TraceConfig, EachSinkFollowsItsLevel)
     CTrace trace;
     for (unsigned level : {1u, 2u, 3u, 0u})
         trace.Print(level, L"%slevel %u", kTag, level);
-    const std::vector<std::wstring> console = {
-        kTag + std::wstring(L"level 1"), kTag + std::wstring(L"level 2"), kTag + std::wstring(L"level 0")};
-    EXPECT_EQ(console, sinks.console) << "level 0 counts as 1";
-    const std::vector<std::wstring> debugger = {L"ConfigTest          : level 1\n",
-                                                L"ConfigTest          : level 0\n"};
-    EXPECT_EQ(debugger, sinks.debugger);
+    const std::wstring tag = kTag;
+    EXPECT_EQ((std::vector<std::wstring>{tag + L"level 1", tag + L"level 2", tag + L"level 0"}),
+              sinks.console)
+        << "level 0 counts as 1";
+    EXPECT_EQ((std::vector<std::wstring>{tag.substr(1) + L"level 1\n", tag.substr(1) + L"level 0\n"}),
+              sinks.debugger);
     trace.ReadConfig();
     EXPECT_EQ(1, sinks.consolesAllocated) << "one console for the life of the process";
 }
@@ -58,23 +47,18 @@ TEST(TraceConfig, TheGlobalKeyDecidesWhetherAnythingIsWritten)
     registry.application.SetDword(L"WinDebugLevel", 6)
         .SetDword(L"FileDebugLevel", 6)
         .SetString(L"TraceFile", dir / L"trace.log");
-    const struct
-    {
-        DWORD traceEnabled;
-        decltype(&RegOpenKeyExW) open;
-        bool written;
-    } cases[] = {{0, nullptr, false}, {1, &DenyTheGlobalKey, false}, {1, &DenyTheSixtyFourBitView, true}};
-    for (const auto& c : cases)
+    // TraceEnabled 0, the global key denied, the 64-bit view denied (in case 0 too).
+    for (const int deny : {0, 1, 2})
     {
         CTraceSinks sinks;
-        registry.global.SetDword(L"TraceEnabled", c.traceEnabled);
-        if (c.open)
-            sinks.injector.Replace("advapi32.dll", "RegOpenKeyExW", c.open);
+        registry.global.SetDword(L"TraceEnabled", deny != 0);
+        g_deny = deny;
+        sinks.injector.Replace("advapi32.dll", "RegOpenKeyExW", &DenyingRegOpenKeyExW);
         CTrace trace;
         EXPECT_TRUE(trace.IsActive()) << "callers still make their calls";
         trace.Print(1, L"%sline %d", kTag, 1);
-        EXPECT_EQ(c.written, !sinks.debugger.empty());
-        EXPECT_EQ(c.written, FileExists(dir / L"trace.log"));
+        EXPECT_EQ(deny == 2, !sinks.debugger.empty());
+        EXPECT_EQ(deny == 2, FileExists(dir / L"trace.log"));
     }
 }
 
@@ -95,8 +79,7 @@ TEST(TraceConfig, FileSettings)
         registry.application.SetString(L"TraceFile", value);
         EXPECT_FALSE(CTrace().IsActive());
     }
-    registry.application.SetDword(L"TraceFile", 5);
-    EXPECT_FALSE(CTrace().IsActive());
+    EXPECT_FALSE((registry.application.SetDword(L"TraceFile", 5), CTrace().IsActive()));
     registry.application.SetString(L"TraceFile", L"C:\\never.log").SetDword(L"FileDebugLevel", 0);
     EXPECT_STREQ(L"", CTrace().FilePath()) << "the path is not even read";
 }
@@ -114,8 +97,8 @@ TEST(TraceConfig, DynamicUpdateRereadsAfterItsInterval)
     trace.Print(1, L"%sold configuration", kTag);
     clock.Advance(1);
     trace.Print(1, L"%sre-read before this line", kTag);
-    EXPECT_EQ(1u, sinks.debugger.size());
-    EXPECT_TRUE(trace.IsActive()) << "dynamic update keeps the trace active without sinks";
+    EXPECT_TRUE(sinks.debugger.size() == 1 && trace.IsActive())
+        << "dynamic update keeps it active without sinks";
 
     registry.application.SetDword(L"WinDebugLevel", 1);
     clock.Set(1'000); // the 32-bit tick count wrapped: re-read at once

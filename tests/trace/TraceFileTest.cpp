@@ -23,19 +23,6 @@ struct FileTrace
 
 } // namespace
 
-TEST(TraceFile, AFileWithoutMarkIsAppendedInAnsi)
-{
-    CTestDir dir;
-    FileTrace config(dir);
-    for (const std::string old : {"old\r\n", "x"}) // a one-byte file is ANSI too
-    {
-        WriteFileBytes(dir / L"trace.log", old);
-        CTrace().Print(1, L"\nnew %d", 1);
-        const std::vector<BYTE> bytes = ReadFileBytes(dir / L"trace.log");
-        EXPECT_EQ(old + "\r\nnew 1", std::string(bytes.begin(), bytes.end()));
-    }
-}
-
 TEST(TraceFile, RotatesAtTheLimitKeepingTheLineThatReachedIt)
 {
     CTestDir dir;

@@ -36,8 +36,7 @@ BOOL WINAPI RefusingReadOnlyCopyFileW(LPCWSTR source, LPCWSTR destination, BOOL 
     const DWORD attributes = GetFileAttributesW(destination);
     const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
     SetLastError(ERROR_ACCESS_DENIED);
-    return !readOnly && reinterpret_cast<decltype(&CopyFileW)>(CFaultInjector::Original("CopyFileW"))(
-                            source, destination, failIfExists);
+    return !readOnly && ORIGINAL(CopyFileW)(source, destination, failIfExists);
 }
 } // namespace
 
@@ -47,10 +46,9 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
     const std::wstring source = dir / L"source";
     const std::wstring target = dir / L"backup\\Sentrel";
     SetLastError(0xdeadbeef);
-    ASSERT_TRUE(CreateDir(DeepFolder(source).c_str()));
-    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError()) << "the error of the first attempt";
-    EXPECT_TRUE(CreateDir(DeepFolder(source).c_str()));
-    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_TRUE(CreateDir(DeepFolder(source).c_str()) && GetLastError() == ERROR_PATH_NOT_FOUND)
+        << "the error of the first attempt";
+    EXPECT_TRUE(CreateDir(DeepFolder(source).c_str()) && GetLastError() == ERROR_ALREADY_EXISTS);
     BuildSampleTree(source);
     CreateDir(target.c_str());
     WriteFileBytes(target + L"\\top.ini", std::string("stale content that is longer than the new one"));
@@ -70,8 +68,7 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
 
     EXPECT_TRUE(RemoveDir(target.c_str(), false));
     EXPECT_TRUE(FileExists(target) && ListTree(target).empty()) << "only the top directory stays";
-    EXPECT_TRUE(RemoveDir(source.c_str(), true));
-    EXPECT_FALSE(FileExists(source));
+    EXPECT_TRUE(RemoveDir(source.c_str(), true) && !FileExists(source));
     EXPECT_FALSE(trace.Contains(L"ERROR"));
 }
 
@@ -88,9 +85,7 @@ TEST(CDirectory, FailuresAreTracedAndTheWalkGoesOn)
     HANDLE file = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     CTraceCapture trace;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyDir(source.c_str(), target.c_str()));
-    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_TRUE(!CopyDir(source.c_str(), target.c_str()) && GetLastError() == ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(trace.Contains(L"ERROR 0x20! Failed to copy file : \"" + locked + L"\" --> \"" + target +
                                L"\\Config\\CommonConfig.ccs\"!"));
     EXPECT_EQ(expected, ListTree(target)) << "every other entry is copied";

@@ -14,13 +14,8 @@ TEST(CMultiString, InsertAndTheCountAndEntryRules)
     EXPECT_EQ(data, pool.Insert(data + 5, "x", 1)) << "beyond the end";
     EXPECT_EQ(4u, pool.Size());
 
-    const struct
-    {
-        std::wstring list;
-        size_t bytes;
-        size_t count;
-        const wchar_t* last;
-    } cases[] = {
+    const std::tuple<std::wstring, size_t, size_t, const wchar_t*> cases[] = {
+        // list, bytes, count, last
         {std::wstring(L"ROOT\\HALB3\0*PNP0C01\0\0", 21), 42, 2, L"*PNP0C01"},
         {std::wstring(1, L'\0'), 2, 0, L""},
         {std::wstring(), 0, 0, L""},
@@ -28,16 +23,16 @@ TEST(CMultiString, InsertAndTheCountAndEntryRules)
         {std::wstring(L"A\0BC", 4), 7, 2, L"B"},          // a trailing half character is no character
         {std::wstring(L"A\0BC\0\0D\0", 8), 16, 2, L"BC"}, // the empty string ends the list
     };
-    for (const auto& c : cases)
+    for (const auto& [text, bytes, count, expected] : cases)
     {
         CMultiString list;
         list.Lock();
-        list.Append(c.list.data(), c.bytes);
+        list.Append(text.data(), bytes);
         list.Unlock();
-        EXPECT_EQ(c.count, list.Count()) << c.bytes;
+        EXPECT_EQ(count, list.Count()) << bytes;
         size_t length = 0;
-        const wchar_t* last = c.count ? list.Entry(c.count - 1, &length) : L"";
-        EXPECT_EQ(c.last, std::wstring(last ? last : L"", length)) << c.bytes;
-        EXPECT_EQ(nullptr, list.Entry(c.count)) << c.bytes;
+        const wchar_t* last = count ? list.Entry(count - 1, &length) : L"";
+        EXPECT_EQ(expected, std::wstring(last ? last : L"", length)) << bytes;
+        EXPECT_EQ(nullptr, list.Entry(count)) << bytes;
     }
 }

@@ -32,8 +32,7 @@ BOOL WINAPI DiskFullAfterTheMarkWriteFile(HANDLE file, LPCVOID data, DWORD bytes
                                           LPOVERLAPPED overlapped)
 {
     SetLastError(ERROR_DISK_FULL);
-    return bytes <= 2 && reinterpret_cast<decltype(&WriteFile)>(CFaultInjector::Original("WriteFile"))(
-                             file, data, bytes, written, overlapped);
+    return bytes <= 2 && ORIGINAL(WriteFile)(file, data, bytes, written, overlapped);
 }
 } // namespace
 
@@ -41,31 +40,27 @@ TEST(TextFileConversion, ConvertsReadOnlyAnsiTextAndLeavesAMarkedFileAlone)
 {
     CTestDir dir;
     CTraceCapture trace;
-    const struct
-    {
-        const char* name;
-        std::string input;
-        std::string output;
-    } cases[] = {
+    const std::tuple<const wchar_t*, std::string, std::string> cases[] = {
+        // name, input, output
         // CR LF to LF; Latin-1, a lone CR, a zero and ^Z kept as they are, up to a final CR.
-        {"mixed.ccs", std::string("a=1\r\nb=caf\xE9 \x80\r\nx\ry\0z\x1A\r", 22),
+        {L"mixed.ccs", std::string("a=1\r\nb=caf\xE9 \x80\r\nx\ry\0z\x1A\r", 22),
          Utf16(std::string("a=1\nb=caf\xE9 \x80\nx\ry\0z\x1A\r", 20))},
-        {"empty.ccs", "", "\xFF\xFE"},
-        {"one.ccs", "\xFF", Utf16("\xFF")},
+        {L"empty.ccs", "", "\xFF\xFE"},
+        {L"one.ccs", "\xFF", Utf16("\xFF")},
         // CRs as the last byte of a 64 KiB read: one pairs with the next read's LF, one not.
-        {"boundary.ccs", std::string(65535, 'x') + "\r\n" + std::string(65534, 'y') + "\r\r\n",
+        {L"boundary.ccs", std::string(65535, 'x') + "\r\n" + std::string(65534, 'y') + "\r\r\n",
          Utf16(std::string(65535, 'x') + "\n" + std::string(65534, 'y') + "\r\n")},
-        {"marked.ccs", Utf16("k=v\r\n"), Utf16("k=v\r\n")},
+        {L"marked.ccs", Utf16("k=v\r\n"), Utf16("k=v\r\n")},
     };
-    for (const auto& c : cases)
+    for (const auto& [name, input, output] : cases)
     {
-        const std::wstring path = dir / std::wstring(c.name, c.name + strlen(c.name));
-        WriteFileBytes(path, c.input);
+        const std::wstring path = dir / name;
+        WriteFileBytes(path, input);
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-        const bool marked = c.input.compare(0, 2, "\xFF\xFE") == 0;
-        EXPECT_EQ(marked, HasUtf16Bom(path.c_str())) << c.name;
-        EXPECT_EQ(!marked, ConvertToUtf16(path.c_str())) << c.name;
-        EXPECT_TRUE(c.output == Bytes(path)) << c.name;
+        const bool marked = input.compare(0, 2, "\xFF\xFE") == 0;
+        EXPECT_EQ(marked, HasUtf16Bom(path.c_str())) << Narrow(name);
+        EXPECT_EQ(!marked, ConvertToUtf16(path.c_str())) << Narrow(name);
+        EXPECT_TRUE(output == Bytes(path)) << Narrow(name);
     }
     EXPECT_TRUE(trace.Contains(L"File \"" + dir / L"marked.ccs" + L"\" already has a UTF16 BOM"));
 

@@ -44,9 +44,6 @@ TEST(Versions, ProductVersionOfTheFirstTranslationAndTheOSVersionFrom62OnFromKer
     std::wstring version;
     EXPECT_TRUE(info.Load(BinPath(L"util_tests.exe").c_str()) && info.QueryProductVersion(version));
     EXPECT_EQ(L"4.2.1?deutsch?", version);
-    EXPECT_TRUE(trace.Contains(L"Query version info string \"\\StringFileInfo\\040704E4\\ProductVersion\""));
-    std::wstring printable = L"1.0 \u00e9\u4e2d";
-    EXPECT_TRUE(CFileVersionInfo::MakePrintable(printable));
 
     trace.Clear();
     CFileVersionInfo none;
@@ -68,9 +65,9 @@ TEST(Versions, ProductVersionOfTheFirstTranslationAndTheOSVersionFrom62OnFromKer
     g_answer.dwBuildNumber = 2222;
     ASSERT_TRUE(os.Retrieve());
     EXPECT_EQ(Kernel32Version(), Packed(os.dwMajorVersion, os.dwMinorVersion, os.dwBuildNumber));
-    EXPECT_EQ(VER_NT_SERVER, os.wProductType) << "everything else stays as reported";
-    EXPECT_EQ(VER_SUITE_ENTERPRISE, os.wSuiteMask);
-    EXPECT_STREQ(L"Service Pack 1", os.szCSDVersion);
+    EXPECT_TRUE(os.wProductType == VER_NT_SERVER && os.wSuiteMask == VER_SUITE_ENTERPRISE &&
+                !wcscmp(L"Service Pack 1", os.szCSDVersion))
+        << "everything else stays as reported";
     g_answer.dwOSVersionInfoSize = 0;
     EXPECT_FALSE(os.Retrieve());
 }
