@@ -47,7 +47,7 @@ class MsiLog : public testing::Test
         g_Trace.ReadConfig();
     }
 
-    CTraceCapture sinks(0);
+    CTraceCapture sinks{0};
     CFaultInjector injector;
     TraceRegistry registry;
 };

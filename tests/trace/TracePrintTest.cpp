@@ -17,7 +17,7 @@ struct TracePrint : testing::Test
             .SetString(L"TraceFile", dir / L"trace.log");
     }
     CTestDir dir;
-    CTraceCapture sinks(0);
+    CTraceCapture sinks{0};
     TraceRegistry registry;
 };
 
