@@ -29,8 +29,7 @@ BOOL WINAPI BreakingCopyFileW(LPCWSTR source, LPCWSTR target, BOOL failIfExists)
                         : wcsstr(source, L"\u00e911.dat") ? ERROR_CRC
                                                           : 0;
     if (error == 0)
-        return reinterpret_cast<decltype(&CopyFileW)>(CFaultInjector::Original("CopyFileW"))(source, target,
-                                                                                             failIfExists);
+        return ORIGINAL(CopyFileW)(source, target, failIfExists);
     const std::vector<BYTE> bytes = ReadFileBytes(source);
     WriteFileBytes(target, std::vector<BYTE>(bytes.begin(), bytes.begin() + bytes.size() / 2));
     SetLastError(error);

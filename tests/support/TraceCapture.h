@@ -1,12 +1,22 @@
 #pragma once
 #include "FaultInjection.h"
 #include "TestRegistry.h"
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-// Turns the library's trace on at a level, with the debugger as its only sink, and
-// collects what the code under test sends there. Restores the trace's registry and
-// configuration when it ends.
+// The trace's registry configuration for one test: both keys, removed when the test ends.
+struct TraceRegistry
+{
+    CTestKey global{L"SOFTWARE\\Debug"};
+    CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
+};
+
+// Stands in for the process console and the debugger of the code under test and records
+// what the trace sends to each. Given a level, it also turns the library's trace on with
+// the debugger as its only sink, and restores the trace's registry and configuration when
+// it ends; at level 0 the test configures the trace itself.
 class CTraceCapture
 {
   public:
@@ -14,16 +24,19 @@ class CTraceCapture
     ~CTraceCapture();
 
     // Every message as the debugger received it, joined.
-    const std::wstring& Text() const;
+    std::wstring Text() const;
     bool Contains(const std::wstring& text) const { return Text().find(text) != std::wstring::npos; }
     // How many messages contain text.
     size_t Count(const std::wstring& text) const;
     // Whether messages containing each text appear in this order.
     bool InOrder(const std::vector<std::wstring>& texts) const;
-    void Clear();
+    void Clear() { debugger.clear(); }
+
+    std::vector<std::wstring> console;  // one entry per WriteConsoleW
+    std::vector<std::wstring> debugger; // one entry per OutputDebugStringW
+    int consolesAllocated = 0;
 
   private:
-    CTestKey m_global{L"SOFTWARE\\Debug"};
-    CTestKey m_application{L"SOFTWARE\\Debug\\MsiCA"};
-    CImportPatch m_patch;
+    std::optional<TraceRegistry> m_registry;
+    std::vector<std::unique_ptr<CImportPatch>> m_patches;
 };

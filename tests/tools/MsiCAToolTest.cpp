@@ -361,30 +361,20 @@ TEST(MsiCATool, InspectShowsTheModuleDecisionsOfTheSampleLayoutAndChangesNothing
     EXPECT_NE(std::string::npos,
               text.find("  installation folder:\r\n    path: " + root + "\r\n    from: value \"FileRoot\""))
         << text;
-    const std::string dll = "\r\n          file: " + root + "\\";
-    EXPECT_EQ(
-        "- run mode: 5\r\n      backup: each module backs up its own data\r\n      modules:\r\n"
-        "        - module: EM_UPDATE" +
-            dll +
-            "EM_UPDATE.dll\r\n          file version: 7.9.3.4\r\n"
-            "          exports EM_SetupAction: yes\r\n          special backup: applies: the action saves "
-            "the data folder's folder EM_UPDATE\r\n"
-            "        - module: EM_DEF" +
-            dll +
-            "EM_DEF.dll\r\n          file version: 7.10.3.4\r\n"
-            "          exports EM_SetupAction: yes\r\n          special backup: applies: the action saves "
-            "the data folder's file CommonConfig.ccs\r\n"
-            "        - module: EM_DRVMON" +
-            dll +
-            "EM_DRVMON.dll\r\n          file version: none\r\n"
-            "          exports EM_SetupAction: no\r\n          special backup: applies: the action saves "
-            "the data folder's file loggetd.bookmark\r\n"
-            "        - module: EM_NEW" +
-            dll +
-            "EM_NEW.dll\r\n          file version: 8.0.3.4\r\n"
-            "          exports EM_SetupAction: yes\r\n          special backup: none: newer than 7.10, it "
-            "saves its settings itself\r\n",
-        text.substr(std::min(text.size(), text.find("- run mode: 5"))));
+    // Module, file version, exports EM_SetupAction, special backup; in the order of the mode's section.
+    const char* const modules[][4] = {
+        {"EM_UPDATE", "7.9.3.4", "yes", "applies: the action saves the data folder's folder EM_UPDATE"},
+        {"EM_DEF", "7.10.3.4", "yes", "applies: the action saves the data folder's file CommonConfig.ccs"},
+        {"EM_DRVMON", "none", "no", "applies: the action saves the data folder's file loggetd.bookmark"},
+        {"EM_NEW", "8.0.3.4", "yes", "none: newer than 7.10, it saves its settings itself"}};
+    std::string expected =
+        "- run mode: 5\r\n      backup: each module backs up its own data\r\n      modules:\r\n";
+    for (const auto& [module, version, exports, backup] : modules)
+        expected += std::string("        - module: ") + module + "\r\n          file: " + root + "\\" +
+                    module + ".dll\r\n          file version: " + version +
+                    "\r\n          exports EM_SetupAction: " + exports +
+                    "\r\n          special backup: " + backup + "\r\n";
+    EXPECT_EQ(expected, text.substr(std::min(text.size(), text.find("- run mode: 5"))));
     for (const char* mode : {"- run mode: 0", "- run mode: 1"}) // the table "Modules"
     {
         EXPECT_NE(std::string::npos, Between(text, mode, "- run mode: ").find("- module: EM_DEF")) << mode;

@@ -1,5 +1,5 @@
 #include "CustomActionFrame.h"
-#include "TraceSinks.h"
+#include "support/TraceCapture.h"
 #include "trace/CTrace.h"
 #include <gtest/gtest.h>
 #include <msiquery.h>
@@ -39,7 +39,7 @@ class MsiLog : public testing::Test
     MsiLog()
     {
         g_messages.clear();
-        sinks.injector.Replace("msi.dll", "MsiProcessMessage", &RecordMessage);
+        injector.Replace("msi.dll", "MsiProcessMessage", &RecordMessage);
     }
     ~MsiLog() override
     {
@@ -47,7 +47,8 @@ class MsiLog : public testing::Test
         g_Trace.ReadConfig();
     }
 
-    CTraceSinks sinks;
+    CTraceCapture sinks{0};
+    CFaultInjector injector;
     TraceRegistry registry;
 };
 } // namespace

@@ -1,4 +1,4 @@
-#include "TraceSinks.h"
+#include "support/TraceCapture.h"
 #include "support/ChildProcess.h"
 #include "support/PageEndBuffer.h"
 #include "support/TestFiles.h"

@@ -1,4 +1,4 @@
-#include "TraceSinks.h"
+#include "support/TraceCapture.h"
 #include "support/TestFiles.h"
 #include "trace/CTrace.h"
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@ LONG WINAPI DenyingRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM
 
 TEST(TraceConfig, EachSinkFollowsItsLevel)
 {
-    CTraceSinks sinks;
+    CTraceCapture sinks(0);
     DeleteKeyTree(L"SOFTWARE\\Debug");
     EXPECT_FALSE(CTrace().IsActive()) << "nothing configured";
     EXPECT_EQ(0, sinks.consolesAllocated);
@@ -50,10 +50,11 @@ TEST(TraceConfig, TheGlobalKeyDecidesWhetherAnythingIsWritten)
     // TraceEnabled 0, the global key denied, the 64-bit view denied (in case 0 too).
     for (const int deny : {0, 1, 2})
     {
-        CTraceSinks sinks;
+        CTraceCapture sinks(0);
+        CFaultInjector injector;
         registry.global.SetDword(L"TraceEnabled", deny != 0);
         g_deny = deny;
-        sinks.injector.Replace("advapi32.dll", "RegOpenKeyExW", &DenyingRegOpenKeyExW);
+        injector.Replace("advapi32.dll", "RegOpenKeyExW", &DenyingRegOpenKeyExW);
         CTrace trace;
         EXPECT_TRUE(trace.IsActive()) << "callers still make their calls";
         trace.Print(1, L"%sline %d", kTag, 1);
@@ -64,7 +65,7 @@ TEST(TraceConfig, TheGlobalKeyDecidesWhetherAnythingIsWritten)
 
 TEST(TraceConfig, FileSettings)
 {
-    CTraceSinks sinks;
+    CTraceCapture sinks(0);
     TraceRegistry registry;
     registry.application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", L"C:\\trace.log");
     const std::pair<DWORD, ULONGLONG> limits[] = {{10, 10485760}, {0x80001000u, 4096}, {0, 52428800}};
@@ -86,8 +87,9 @@ TEST(TraceConfig, FileSettings)
 
 TEST(TraceConfig, DynamicUpdateRereadsAfterItsInterval)
 {
-    CTraceSinks sinks;
-    CVirtualClock clock(sinks.injector, 5'000'000);
+    CTraceCapture sinks(0);
+    CFaultInjector injector;
+    CVirtualClock clock(injector, 5'000'000);
     TraceRegistry registry;
     registry.global.SetDword(L"DynamicUpdate", 30);
     registry.application.SetDword(L"WinDebugLevel", 1);

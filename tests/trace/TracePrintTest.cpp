@@ -1,4 +1,4 @@
-#include "TraceSinks.h"
+#include "support/TraceCapture.h"
 #include "support/TestFiles.h"
 #include "trace/CTrace.h"
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ struct TracePrint : testing::Test
             .SetString(L"TraceFile", dir / L"trace.log");
     }
     CTestDir dir;
-    CTraceSinks sinks;
+    CTraceCapture sinks{0};
     TraceRegistry registry;
 };
 
