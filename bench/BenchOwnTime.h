@@ -70,3 +70,16 @@ ActionTiming TimeAction(Body&& body)
                                  const CInSystem scope;                                                      \
                                  return real(arguments...);                                                  \
                              }))
+
+// The service control manager's calls of a service start or stop.
+inline void TimeServiceControl(CFaultInjector& injector)
+{
+    TIME_IMPORT(injector, "advapi32.dll", OpenSCManagerW);
+    TIME_IMPORT(injector, "advapi32.dll", OpenServiceW);
+    TIME_IMPORT(injector, "advapi32.dll", CloseServiceHandle);
+    TIME_IMPORT(injector, "advapi32.dll", QueryServiceStatus);
+    TIME_IMPORT(injector, "advapi32.dll", QueryServiceConfigW);
+    TIME_IMPORT(injector, "advapi32.dll", StartServiceW);
+    TIME_IMPORT(injector, "advapi32.dll", ControlService);
+    TIME_IMPORT(injector, "advapi32.dll", EnumDependentServicesW);
+}

@@ -81,17 +81,11 @@ int main()
     TIME_IMPORT(injector, "setupapi.dll", SetupDiOpenDeviceInfoW);
     TIME_IMPORT(injector, "setupapi.dll", SetupDiRemoveDevice);
     TIME_IMPORT(injector, "setupapi.dll", SetupDiSetDeviceRegistryPropertyW);
-    TIME_IMPORT(injector, "advapi32.dll", CloseServiceHandle);
-    TIME_IMPORT(injector, "advapi32.dll", ControlService);
     TIME_IMPORT(injector, "advapi32.dll", CreateServiceW);
     TIME_IMPORT(injector, "advapi32.dll", DeleteService);
-    TIME_IMPORT(injector, "advapi32.dll", EnumDependentServicesW);
     TIME_IMPORT(injector, "advapi32.dll", GetServiceDisplayNameW);
     TIME_IMPORT(injector, "advapi32.dll", LockServiceDatabase);
-    TIME_IMPORT(injector, "advapi32.dll", OpenSCManagerW);
-    TIME_IMPORT(injector, "advapi32.dll", OpenServiceW);
-    TIME_IMPORT(injector, "advapi32.dll", QueryServiceConfigW);
-    TIME_IMPORT(injector, "advapi32.dll", QueryServiceStatus);
+    TimeServiceControl(injector);
     TIME_IMPORT(injector, "advapi32.dll", RegCloseKey);
     TIME_IMPORT(injector, "advapi32.dll", RegCreateKeyExW);
     TIME_IMPORT(injector, "advapi32.dll", RegCreateKeyW);
@@ -100,7 +94,6 @@ int main()
     TIME_IMPORT(injector, "advapi32.dll", RegOpenKeyExW);
     TIME_IMPORT(injector, "advapi32.dll", RegQueryValueExW);
     TIME_IMPORT(injector, "advapi32.dll", RegSetValueExW);
-    TIME_IMPORT(injector, "advapi32.dll", StartServiceW);
     TIME_IMPORT(injector, "advapi32.dll", UnlockServiceDatabase);
     FAKE_IMPORT(injector, "setupapi.dll", SetupDiSetClassInstallParamsW, [](auto...) { return TRUE; });
     FAKE_IMPORT(injector, "setupapi.dll", SetupDiCallClassInstaller,

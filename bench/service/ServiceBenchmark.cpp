@@ -21,14 +21,7 @@ const wchar_t kService[] = L"SntSvc";
 void CountLibraryWaits(CFaultInjector& injector)
 {
     injector.Replace("kernel32.dll", "Sleep", &CountingSleep);
-    TIME_IMPORT(injector, "advapi32.dll", OpenSCManagerW);
-    TIME_IMPORT(injector, "advapi32.dll", OpenServiceW);
-    TIME_IMPORT(injector, "advapi32.dll", CloseServiceHandle);
-    TIME_IMPORT(injector, "advapi32.dll", QueryServiceStatus);
-    TIME_IMPORT(injector, "advapi32.dll", QueryServiceConfigW);
-    TIME_IMPORT(injector, "advapi32.dll", StartServiceW);
-    TIME_IMPORT(injector, "advapi32.dll", ControlService);
-    TIME_IMPORT(injector, "advapi32.dll", EnumDependentServicesW);
+    TimeServiceControl(injector);
 }
 
 double TimedSleep(DWORD ms)
