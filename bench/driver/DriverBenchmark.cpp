@@ -9,11 +9,11 @@
 #include "CustomActions.h"
 #include "driver/CDeviceInfoList.h"
 #include "driver/CPnpDevice.h"
-#include "support/FaultInjection.h"
 #include "support/TestDevices.h"
 #include "support/TestRegistry.h"
 #include "trace/CTrace.h"
-#include "BenchClock.h"
+#include "util/CUniqueHandle.h"
+#include "BenchOwnTime.h"
 #include <algorithm>
 #include <cfgmgr32.h>
 #include <cstdio>
@@ -117,72 +117,41 @@ void BareRemove()
 }
 
 // Time the library spends inside the system's calls (Setup API, newdev, services, registry).
-double g_inSystemMs = 0;
-struct CInSystem
-{
-    double start = Seconds();
-    ~CInSystem() { g_inSystemMs += (Seconds() - start) * 1000; }
-};
-#define TIMED(dll, f)                                                                                        \
-    injector.Replace(dll, #f, static_cast<decltype(&f)>([](auto... a) {                                      \
-                         CInSystem scope;                                                                    \
-                         return reinterpret_cast<decltype(&f)>(CFaultInjector::Original(#f))(a...);          \
-                     }))
-
 void TimeSystemCalls(CFaultInjector& injector)
 {
-    TIMED("setupapi.dll", SetupDiGetClassDevsW);
-    TIMED("setupapi.dll", SetupDiEnumDeviceInfo);
-    TIMED("setupapi.dll", SetupDiGetDeviceRegistryPropertyW);
-    TIMED("setupapi.dll", CM_Get_Device_IDW);
-    TIMED("setupapi.dll", SetupDiCreateDeviceInfoList);
-    TIMED("setupapi.dll", SetupDiOpenDeviceInfoW);
-    TIMED("setupapi.dll", SetupDiRemoveDevice);
-    TIMED("setupapi.dll", SetupDiDestroyDeviceInfoList);
-    TIMED("setupapi.dll", SetupDiGetINFClassW);
-    TIMED("setupapi.dll", SetupDiCreateDeviceInfoW);
-    TIMED("setupapi.dll", SetupDiSetDeviceRegistryPropertyW);
-    TIMED("setupapi.dll", SetupDiCallClassInstaller);
-    TIMED("kernel32.dll", LoadLibraryW);
-    TIMED("kernel32.dll", FreeLibrary);
-    TIMED("advapi32.dll", OpenSCManagerW);
-    TIMED("advapi32.dll", OpenServiceW);
-    TIMED("advapi32.dll", CloseServiceHandle);
-    TIMED("advapi32.dll", RegOpenKeyExW);
-    TIMED("advapi32.dll", RegQueryValueExW);
-    TIMED("advapi32.dll", RegDeleteKeyW);
-    TIMED("advapi32.dll", RegCloseKey);
-    static decltype(&UpdateDriverForPlugAndPlayDevicesW) update;
-    update = reinterpret_cast<decltype(update)>(reinterpret_cast<void*>(
-        GetProcAddress(LoadLibraryW(L"newdev"), "UpdateDriverForPlugAndPlayDevicesW")));
-    injector.ReplaceLookup(
-        "UpdateDriverForPlugAndPlayDevicesW", +[](HWND w, LPCWSTR id, LPCWSTR inf, DWORD f, PBOOL r) {
-            CInSystem scope;
-            return update(w, id, inf, f, r);
-        });
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiGetClassDevsW);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiEnumDeviceInfo);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiGetDeviceRegistryPropertyW);
+    TIME_IMPORT(injector, "setupapi.dll", CM_Get_Device_IDW);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiCreateDeviceInfoList);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiOpenDeviceInfoW);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiRemoveDevice);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiDestroyDeviceInfoList);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiGetINFClassW);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiCreateDeviceInfoW);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiSetDeviceRegistryPropertyW);
+    TIME_IMPORT(injector, "setupapi.dll", SetupDiCallClassInstaller);
+    TIME_IMPORT(injector, "kernel32.dll", LoadLibraryW);
+    TIME_IMPORT(injector, "kernel32.dll", FreeLibrary);
+    TIME_IMPORT(injector, "advapi32.dll", OpenSCManagerW);
+    TIME_IMPORT(injector, "advapi32.dll", OpenServiceW);
+    TIME_IMPORT(injector, "advapi32.dll", CloseServiceHandle);
+    TIME_IMPORT(injector, "advapi32.dll", RegOpenKeyExW);
+    TIME_IMPORT(injector, "advapi32.dll", RegQueryValueExW);
+    TIME_IMPORT(injector, "advapi32.dll", RegDeleteKeyW);
+    TIME_IMPORT(injector, "advapi32.dll", RegCloseKey);
+    TIME_LOOKUP(injector, "newdev.dll", UpdateDriverForPlugAndPlayDevicesW);
 }
 
-struct Timing
-{
-    double wallMs, inSystemMs;
-};
-
-Timing Measure(void (*body)())
-{
-    g_inSystemMs = 0;
-    const double start = Seconds();
-    body();
-    return {(Seconds() - start) * 1000, g_inSystemMs};
-}
-
-void Report(const char* action, const std::vector<Timing>& library, const std::vector<Timing>& bare)
+void Report(const char* action, const std::vector<ActionTiming>& library,
+            const std::vector<ActionTiming>& bare)
 {
     std::vector<double> wall, inSystem, own, bareWall;
     for (size_t round = 0; round < library.size(); ++round)
     {
         wall.push_back(library[round].wallMs);
         inSystem.push_back(library[round].inSystemMs);
-        own.push_back(library[round].wallMs - library[round].inSystemMs);
+        own.push_back(library[round].OwnMs());
         bareWall.push_back(bare[round].wallMs);
     }
     std::printf(
@@ -202,10 +171,13 @@ void BenchActions(const char* title)
     g_inf = folder + L"\\Halb2.inf";
     CTestKey vendor(L"SOFTWARE\\Arvetta"), setup(L"SOFTWARE\\Arvetta\\Management\\Sentrel\\Setup");
     setup.SetString(L"FileRoot", folder);
+    // Loaded through all rounds, so that neither the library's nor the bare LoadLibrary pays
+    // for mapping newdev each time.
+    const CModuleHandle newdev(LoadLibraryW(L"newdev"));
     CFaultInjector injector;
     CVirtualClock clock(injector);
     TimeSystemCalls(injector);
-    std::vector<Timing> install, remove, bareInstall, bareRemove;
+    std::vector<ActionTiming> install, remove, bareInstall, bareRemove;
     for (int round = 0; round < kActionRounds; ++round)
     {
         // Alternating which goes first: Wine's own time varies with what ran just before.
@@ -213,13 +185,13 @@ void BenchActions(const char* title)
         {
             if ((turn + round) % 2 == 0)
             {
-                install.push_back(Measure([] { moraCA_Halb2DriverInstall(0); }));
-                remove.push_back(Measure([] { moraCA_Halb2DriverRemove(0); }));
+                install.push_back(TimeAction([] { moraCA_Halb2DriverInstall(0); }));
+                remove.push_back(TimeAction([] { moraCA_Halb2DriverRemove(0); }));
             }
             else
             {
-                bareInstall.push_back(Measure([] { BareInstall(g_inf); }));
-                bareRemove.push_back(Measure(BareRemove));
+                bareInstall.push_back(TimeAction([] { BareInstall(g_inf); }));
+                bareRemove.push_back(TimeAction(BareRemove));
             }
         }
     }

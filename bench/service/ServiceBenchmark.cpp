@@ -4,11 +4,10 @@
 // counted by pass-through fakes of the library's imports). The baseline, measured in the
 // same run, is the same start and stop done with bare service calls and the same sleeps.
 #include "CustomActions.h"
-#include "support/FaultInjection.h"
 #include "support/TestRegistry.h"
 #include "support/TestServices.h"
 #include "trace/CTrace.h"
-#include "BenchClock.h"
+#include "BenchOwnTime.h"
 #include <windows.h>
 #include <algorithm>
 #include <cstdio>
@@ -19,96 +18,10 @@ namespace
 constexpr int kRounds = 9;
 const wchar_t kService[] = L"SntSvc";
 
-// Sleeps of the library, passed on to the real Sleep: what they asked for and how long
-// they took (a sleep overshoots by a little, which is not the library's work either).
-DWORD g_librarySleepsMs = 0;
-double g_librarySleptMs = 0;
-void WINAPI CountingSleep(DWORD ms)
-{
-    g_librarySleepsMs += ms;
-    const double start = Seconds();
-    Sleep(ms);
-    g_librarySleptMs += (Seconds() - start) * 1000;
-}
-
-// Time the library spends inside service control manager calls.
-double g_inServiceCallsMs = 0;
-template <class Function, class... Arguments>
-auto Timed(const char* name, Arguments... arguments)
-{
-    const double start = Seconds();
-    const auto result = reinterpret_cast<Function>(CFaultInjector::Original(name))(arguments...);
-    g_inServiceCallsMs += (Seconds() - start) * 1000;
-    return result;
-}
-SC_HANDLE WINAPI TimedOpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access)
-{
-    return Timed<decltype(&OpenSCManagerW)>("OpenSCManagerW", machine, database, access);
-}
-SC_HANDLE WINAPI TimedOpenServiceW(SC_HANDLE database, LPCWSTR name, DWORD access)
-{
-    return Timed<decltype(&OpenServiceW)>("OpenServiceW", database, name, access);
-}
-BOOL WINAPI TimedCloseServiceHandle(SC_HANDLE handle)
-{
-    return Timed<decltype(&CloseServiceHandle)>("CloseServiceHandle", handle);
-}
-BOOL WINAPI TimedQueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
-{
-    return Timed<decltype(&QueryServiceStatus)>("QueryServiceStatus", service, status);
-}
-BOOL WINAPI TimedQueryServiceConfigW(SC_HANDLE service, LPQUERY_SERVICE_CONFIGW config, DWORD bytes,
-                                     LPDWORD needed)
-{
-    return Timed<decltype(&QueryServiceConfigW)>("QueryServiceConfigW", service, config, bytes, needed);
-}
-BOOL WINAPI TimedStartServiceW(SC_HANDLE service, DWORD count, LPCWSTR* arguments)
-{
-    return Timed<decltype(&StartServiceW)>("StartServiceW", service, count, arguments);
-}
-BOOL WINAPI TimedControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status)
-{
-    return Timed<decltype(&ControlService)>("ControlService", service, control, status);
-}
-BOOL WINAPI TimedEnumDependentServicesW(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSW records,
-                                        DWORD bytes, LPDWORD needed, LPDWORD count)
-{
-    return Timed<decltype(&EnumDependentServicesW)>("EnumDependentServicesW", service, state, records, bytes,
-                                                    needed, count);
-}
-
 void CountLibraryWaits(CFaultInjector& injector)
 {
     injector.Replace("kernel32.dll", "Sleep", &CountingSleep);
-    injector.Replace("advapi32.dll", "OpenSCManagerW", &TimedOpenSCManagerW);
-    injector.Replace("advapi32.dll", "OpenServiceW", &TimedOpenServiceW);
-    injector.Replace("advapi32.dll", "CloseServiceHandle", &TimedCloseServiceHandle);
-    injector.Replace("advapi32.dll", "QueryServiceStatus", &TimedQueryServiceStatus);
-    injector.Replace("advapi32.dll", "QueryServiceConfigW", &TimedQueryServiceConfigW);
-    injector.Replace("advapi32.dll", "StartServiceW", &TimedStartServiceW);
-    injector.Replace("advapi32.dll", "ControlService", &TimedControlService);
-    injector.Replace("advapi32.dll", "EnumDependentServicesW", &TimedEnumDependentServicesW);
-}
-
-struct Timing
-{
-    double wallMs = 0;
-    double sleptMs = 0;
-    double inServiceCallsMs = 0;
-    DWORD sleepsAskedMs = 0;
-    // What the library itself spends: neither waiting nor inside the system.
-    double OwnMs() const { return wallMs - sleptMs - inServiceCallsMs; }
-};
-
-template <class Action>
-Timing TimeLibrary(Action&& action)
-{
-    g_librarySleepsMs = 0;
-    g_librarySleptMs = 0;
-    g_inServiceCallsMs = 0;
-    const double start = Seconds();
-    action();
-    return {(Seconds() - start) * 1000, g_librarySleptMs, g_inServiceCallsMs, g_librarySleepsMs};
+    TimeServiceControl(injector);
 }
 
 double TimedSleep(DWORD ms)
@@ -120,9 +33,9 @@ double TimedSleep(DWORD ms)
 
 // The baseline: what a start or stop needs at the least, with the same sleeps the library
 // takes (one poll after the request, the settle delay after a stop).
-Timing BareStart()
+ActionTiming BareStart()
 {
-    Timing timing;
+    ActionTiming timing;
     const double start = Seconds();
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceW(scm, kService, SERVICE_QUERY_STATUS | SERVICE_START);
@@ -141,9 +54,9 @@ Timing BareStart()
     return timing;
 }
 
-Timing BareStop()
+ActionTiming BareStop()
 {
-    Timing timing;
+    ActionTiming timing;
     const double start = Seconds();
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceW(scm, kService, SERVICE_QUERY_STATUS | SERVICE_STOP);
@@ -163,17 +76,17 @@ Timing BareStop()
     return timing;
 }
 
-void Report(const char* action, const std::vector<Timing>& library, const std::vector<double>& bare)
+void Report(const char* action, const std::vector<ActionTiming>& library, const std::vector<double>& bare)
 {
     std::vector<double> wall, slept, calls, own, working;
     const DWORD asked = library.front().sleepsAskedMs;
-    for (const Timing& timing : library)
+    for (const ActionTiming& timing : library)
     {
         wall.push_back(timing.wallMs);
         slept.push_back(timing.sleptMs);
-        calls.push_back(timing.inServiceCallsMs);
+        calls.push_back(timing.inSystemMs);
         own.push_back(timing.OwnMs());
-        working.push_back(timing.wallMs - timing.sleptMs);
+        working.push_back(timing.WorkingMs());
     }
     std::printf("  %-18s wall %7.1f ms, slept %7.1f ms (asked %lu), in service calls %5.1f ms, library's own "
                 "%5.2f ms "
@@ -185,16 +98,16 @@ void Report(const char* action, const std::vector<Timing>& library, const std::v
 
 void Run(const char* title)
 {
-    std::vector<Timing> starts, stops;
+    std::vector<ActionTiming> starts, stops;
     std::vector<double> bareStarts, bareStops;
     for (int round = 0; round < kRounds; ++round)
     {
-        starts.push_back(TimeLibrary([] { vrxCA_StartSentrel(0); }));
-        stops.push_back(TimeLibrary([] { vrxCA_StopSentrel(0); }));
-        const Timing bareStart = BareStart();
-        const Timing bareStop = BareStop();
-        bareStarts.push_back(bareStart.wallMs - bareStart.sleptMs);
-        bareStops.push_back(bareStop.wallMs - bareStop.sleptMs);
+        starts.push_back(TimeAction([] { vrxCA_StartSentrel(0); }));
+        stops.push_back(TimeAction([] { vrxCA_StopSentrel(0); }));
+        const ActionTiming bareStart = BareStart();
+        const ActionTiming bareStop = BareStop();
+        bareStarts.push_back(bareStart.WorkingMs());
+        bareStops.push_back(bareStop.WorkingMs());
         if (ServiceState(kService) != SERVICE_STOPPED)
         {
             std::printf("round %d: the service did not end stopped\n", round);
