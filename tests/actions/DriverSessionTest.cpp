@@ -3,13 +3,16 @@
 #include "support/TestFiles.h"
 #include <gtest/gtest.h>
 
-// The five driver actions in real sessions of the sample package with its drivers (the
-// package fails on a non-zero result of all but the IPMI restart): as Wine's Windows 6.1
-// without the system's IPMI device, then as Windows 10 with it and with an obsolete ORBI
-// device. Wine's SMBIOS table announces no IPMI controller.
+// The five driver actions in real sessions of the sample package with its drivers: a first
+// install (vrxCA_RegDriver), an upgrade with RUNMODE=MORA (the board driver's devices removed,
+// installed again, the IPMI device restarted) and the removal (vrxCA_UnregDriver); as Wine's
+// Windows 6.1 without the system's IPMI device, then as Windows 10 with it and with an
+// obsolete ORBI device. Wine's SMBIOS table announces no IPMI controller.
 TEST(DriverSession, TheFiveActionsInstallAndRemoveTheFittingGenerationUnder61AndWin10)
 {
-    const std::wstring package = L" \"" + BinPath(L"MsiCASample.msi") + L"\" /qn STANDALONE=1";
+    const std::wstring package = L" \"" + BinPath(L"MsiCASample.msi") + L"\" /qn ADDLOCAL=Main,Drivers",
+                       upgrade = L" \"" + BinPath(L"MsiCASample-1.1.0.msi") +
+                                 L"\" /qn ADDLOCAL=Main,Drivers RUNMODE=MORA";
     const wchar_t* const defaults = L"Software\\Wine\\AppDefaults\\msiexec.exe";
     for (const std::wstring version : {L"win7", L"win10"}) // win7 is Wine's default: 6.1
     {
@@ -20,10 +23,13 @@ TEST(DriverSession, TheFiveActionsInstallAndRemoveTheFittingGenerationUnder61And
             orbi({win10 ? L"Root\\PlxOrbi" : L"MSICA\\NONE"});
         RegSetKeyValueW(HKEY_CURRENT_USER, defaults, L"Version", REG_SZ, version.c_str(),
                         DWORD(version.size() * 2 + 2));
-        EXPECT_EQ(0u, RunProcess(L"msiexec /i" + package + L" ADDLOCAL=Main,Drivers", 120000));
-        for (const wchar_t* device : {L"bios", L"busio", L"smbus"}) // one from each installing action
-            EXPECT_EQ(2u, DevicesWithHardwareId(ids + device).size());
-        EXPECT_EQ(0u, RunProcess(L"msiexec /x" + package, 120000));
+        for (const std::wstring& install : {package, upgrade})
+        {
+            EXPECT_EQ(0u, RunProcess(L"msiexec /i" + install, 120000));
+            for (const wchar_t* device : {L"bios", L"busio", L"smbus"})
+                EXPECT_EQ(1u, DevicesWithHardwareId(ids + device).size()) << Narrow(install);
+        }
+        EXPECT_EQ(0u, RunProcess(L"msiexec /x \"" + BinPath(L"MsiCASample-1.1.0.msi") + L"\" /qn", 120000));
         RegDeleteKeyW(HKEY_CURRENT_USER, defaults);
         for (const std::wstring& id :
              {ids + L"bios", ids + L"busio", ids + L"smbus", std::wstring(L"Root\\PlxOrbi")})

@@ -5,18 +5,18 @@
 #include <map>
 #include <sstream>
 
-// The sample package installed by Wine's msiexec: the exports run in a real installer
-// session, immediate ones reading RUNMODE, deferred ones reading CustomActionData.
+// The sample package installed by Wine's msiexec: the data actions run deferred in a real
+// installer session and find RUNMODE in their CustomActionData.
 
 namespace
 {
 const wchar_t kTag[] = L"MsiCA               : ";
-const wchar_t kImmediate[] = L"moraCA_EMDataBackup";
-const wchar_t kDeferred[] = L"MoraCA_EMDataRestore";
+const wchar_t kBackup[] = L"moraCA_EMDataBackup";
+const wchar_t kRestore[] = L"MoraCA_EMDataRestore";
 using Lines = std::vector<std::wstring>;
 
-// Installs and removes the sample package with the given extra properties; returns the
-// trace lines (tags removed) of each action, by the action's entry line.
+// Installs and removes the sample package with the given extra properties; returns, by the
+// action's entry line, the run-mode lines (tags removed) each action wrote before its steps.
 std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
 {
     CTestDir dir;
@@ -34,15 +34,17 @@ std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
         if (line.rfind(kTag, 0) != 0)
             continue;
         line = line.substr(wcslen(kTag), line.find_last_not_of(L'\r') + 1 - wcslen(kTag));
-        if (line == kImmediate || line == kDeferred)
+        if (line == kBackup || line == kRestore)
             action = &actions[line];
         else if (line.rfind(L"DllMain", 0) == 0)
             action = nullptr;
-        // The run mode's lines; the actions' own steps follow them.
         else if (action && (line.find(L"RUNMODE") != std::wstring::npos ||
                             line.find(L"un mode") != std::wstring::npos ||
                             line.find(L"CustomActionData") != std::wstring::npos))
+        {
             action->push_back(line);
+            action = line.rfind(L"Setup run mode", 0) == 0 ? nullptr : action;
+        }
     }
     return actions;
 }
@@ -61,39 +63,30 @@ Lines FromCustomActionData(const std::wstring& value, int mode)
         lines.push_back(line);
     return lines;
 }
-// Run mode 5's restore determines the run mode once more before it calls the modules.
-Lines RunModeTwice(const Lines& once)
-{
-    Lines twice = once;
-    twice.insert(twice.end(), once.begin(), once.end() - 1);
-    return twice;
-}
 } // namespace
 
-TEST(MsiSession, RunModeReachesImmediateActionsAndThroughCustomActionDataDeferredOnes)
+TEST(MsiSession, RunModeReachesTheDeferredDataActionsThroughCustomActionData)
 {
-    const std::wstring tooLong = L"RUNMODE=" + std::wstring(300, L'M');
-    const Lines notSet = {L"Run mode set to 0", L"Setup run mode: 0"};
     const struct
     {
         std::wstring properties;
-        Lines immediate, deferred;
+        Lines expected;
     } cases[] = {
-        {L"RUNMODE=mOrA", FromRunMode(L"mOrA", 5), RunModeTwice(FromCustomActionData(L"mOrA", 5))},
-        {L"RUNMODE=telix", FromRunMode(L"telix", 1), FromCustomActionData(L"telix", 1)},
-        {L"RUNMODE=\"MORA \"", FromRunMode(L"MORA ", 0), FromCustomActionData(L"MORA ", 0)},
-        {L"RUNMODE=TELIXX", FromRunMode(L"TELIXX", 0), FromCustomActionData(L"TELIXX", 0)},
-        {L"", FromCustomActionData(L"", 0), FromCustomActionData(L"", 0)},
-        // Too long for its buffer: not set, and the deferred action's buffer stays empty.
-        {tooLong,
-         {L"WARNING! MSI Property \"RUNMODE\" NOT set!", notSet[0], notSet[1]},
-         {FromCustomActionData(L"", 0)[0], L"MSI Property \"RUNMODE\"=\"\"", notSet[0], notSet[1]}},
+        {L"RUNMODE=mOrA", FromCustomActionData(L"mOrA", 5)},
+        {L"RUNMODE=telix", FromCustomActionData(L"telix", 1)},
+        {L"RUNMODE=\"MORA \"", FromCustomActionData(L"MORA ", 0)},
+        {L"RUNMODE=TELIXX", FromCustomActionData(L"TELIXX", 0)},
+        {L"", FromCustomActionData(L"", 0)},
+        // Too long for its buffer: the buffer stays empty.
+        {L"RUNMODE=" + std::wstring(300, L'M'),
+         {FromCustomActionData(L"", 0)[0], L"MSI Property \"RUNMODE\"=\"\"", L"Run mode set to 0",
+          L"Setup run mode: 0"}},
     };
     for (const auto& c : cases)
     {
         auto actions = RunSession(c.properties);
-        EXPECT_EQ(c.immediate, actions[kImmediate]) << Narrow(c.properties);
-        EXPECT_EQ(c.deferred, actions[kDeferred]) << Narrow(c.properties);
+        EXPECT_EQ(c.expected, actions[kBackup]) << Narrow(c.properties);
+        EXPECT_EQ(c.expected, actions[kRestore]) << Narrow(c.properties);
     }
 }
 
@@ -144,19 +137,18 @@ TEST(MsiSession, TheInstallerLogHoldsTheLinesOfEachActionBetweenItsOwn)
 
     application.SetDword(L"MsiLogDebugLevel", 2).SetDword(L"TimeStampOn", 1);
     const std::string log = InstallWithLog(dir);
-    const std::vector<std::string> immediate = {"MsiCA               : moraCA_EMDataBackup",
-                                                "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
-                                                "MsiCA               : Run mode set to 1",
-                                                "MsiCA               : Setup run mode: 1"};
-    EXPECT_EQ(immediate, LinesOfAction(log, "moraCA_EMDataBackup"));
-    const std::vector<std::string> deferred = {
-        "MsiCA               : MoraCA_EMDataRestore",
-        "MsiCA               : Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
-        "MsiCA               : Found CustomActionData: \"Telix\"",
-        "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
-        "MsiCA               : Run mode set to 1",
-        "MsiCA               : Setup run mode: 1"};
-    EXPECT_EQ(deferred, LinesOfAction(log, "moraCA_EMDataRestore"));
+    // Both deferred: they read RUNMODE from CustomActionData.
+    for (const std::string entry : {"moraCA_EMDataBackup", "MoraCA_EMDataRestore"})
+    {
+        const std::vector<std::string> expected = {"MsiCA               : " + entry,
+                                                   "MsiCA               : Empty property \"RUNMODE\" found! "
+                                                   "Check for MSI Property \"CustomActionData\"",
+                                                   "MsiCA               : Found CustomActionData: \"Telix\"",
+                                                   "MsiCA               : MSI Property \"RUNMODE\"=\"Telix\"",
+                                                   "MsiCA               : Run mode set to 1",
+                                                   "MsiCA               : Setup run mode: 1"};
+        EXPECT_EQ(expected, LinesOfAction(log, "m" + entry.substr(1)));
+    }
     EXPECT_NE(std::string::npos, log.find("] MsiCA               : Sentrel Bin Path: "))
         << "all lines of level 2";
     EXPECT_EQ(std::string::npos, log.find("DllMain")) << "no action runs while the library loads";

@@ -8,13 +8,15 @@ namespace
 {
 // Runs a program under this process as its debugger and collects the strings it sends with
 // OutputDebugString, as any debugger sees them.
-std::vector<std::wstring> DebugStringsOf(std::wstring commandLine)
+std::vector<std::wstring> DebugStringsOf(const std::wstring& commandLine)
 {
     std::vector<std::wstring> strings;
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
                         nullptr, &startup, &process))
     {
         ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
@@ -22,8 +24,7 @@ std::vector<std::wstring> DebugStringsOf(std::wstring commandLine)
     }
     for (DEBUG_EVENT event{}; WaitForDebugEvent(&event, 30000);)
     {
-        const DWORD code = event.dwDebugEventCode;
-        if (code == OUTPUT_DEBUG_STRING_EVENT)
+        if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT)
         {
             const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
             std::vector<char> bytes(info.nDebugStringLength * (info.fUnicode ? 2 : 1) + 2, 0);
@@ -33,15 +34,20 @@ std::vector<std::wstring> DebugStringsOf(std::wstring commandLine)
                                   ? std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()))
                                   : std::wstring(bytes.begin(), bytes.begin() + strlen(bytes.data())));
         }
-        if (code == CREATE_PROCESS_DEBUG_EVENT || code == LOAD_DLL_DEBUG_EVENT)
-            CloseHandle(code == LOAD_DLL_DEBUG_EVENT ? event.u.LoadDll.hFile
-                                                     : event.u.CreateProcessInfo.hFile);
-        const bool handled = code != EXCEPTION_DEBUG_EVENT ||
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT ||
+            event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT)
+        {
+            CloseHandle(event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT ? event.u.LoadDll.hFile
+                                                                       : event.u.CreateProcessInfo.hFile);
+        }
+        const bool handled = event.dwDebugEventCode != EXCEPTION_DEBUG_EVENT ||
                              event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT;
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId,
                            handled ? DBG_CONTINUE : DBG_EXCEPTION_NOT_HANDLED);
-        if (code == EXIT_PROCESS_DEBUG_EVENT)
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
+        {
             break;
+        }
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -53,12 +59,28 @@ TEST(TraceDebugger, ARealDebuggerSeesOneMessagePerLine)
 {
     TraceRegistry registry;
     registry.application.SetDword(L"WinDebugLevel", 2);
-    std::vector<std::wstring> expected;
-    for (const wchar_t* line :
-         {L"DllMain: DLL_PROCESS_ATTACH", L"vrxCA_StartSentrel", L"Starting service Sentrel ...",
-          L"Start service Sentrel failed!", L"vrxCA_StopSentrel", L"Stopping service Sentrel ...",
-          L"Stop service Sentrel failed!", L"DllMain: DLL_PROCESS_DETACH"})
-        expected.push_back(L"MsiCA               : " + std::wstring(line) + L"\n");
-    EXPECT_EQ(expected,
-              DebugStringsOf(L"\"" + BinPath(L"ca_host.exe") + L"\" vrxCA_StartSentrel vrxCA_StopSentrel"));
+    const std::vector<std::wstring> strings =
+        DebugStringsOf(L"\"" + BinPath(L"ca_host.exe") + L"\" vrxCA_StartSentrel moraCA_EMDataBackup");
+    // Without FileRoot the data folder falls back to the temporary directory, which the
+    // backup refuses to copy into itself.
+    wchar_t temp[MAX_PATH];
+    const std::wstring backup = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"Sentrel";
+    const std::vector<std::wstring> expected = {
+        L"MsiCA               : DllMain: DLL_PROCESS_ATTACH\n",
+        L"MsiCA               : vrxCA_StartSentrel\n",
+        L"MsiCA               : Starting service Sentrel ...\n",
+        L"MsiCA               : Start service Sentrel failed!\n",
+        L"MsiCA               : moraCA_EMDataBackup\n",
+        L"MsiCA               : Sentrel Bin Path: \"" + BinDir() + L"\"\n",
+        L"MsiCA               : WARNING! MSI Property \"RUNMODE\" NOT set!\n",
+        L"MsiCA               : Run mode set to 0\n",
+        L"MsiCA               : Setup run mode: 0\n",
+        L"\n",
+        L"MsiCA               : Sentrel backup directory is: \"" + backup + L"\"\n",
+        L"CDirectory          : ERROR 0x57! Destination \"" + backup + L"\" lies inside the source \"" +
+            backup.substr(0, backup.size() - 8) + L"\"\n",
+        L"MsiCA               : ERROR 0x57! Failed to copy config of Sentrel to \"" + backup + L"\"\n",
+        L"MsiCA               : DllMain: DLL_PROCESS_DETACH\n",
+    };
+    EXPECT_EQ(expected, strings);
 }
