@@ -85,16 +85,25 @@ TEST(TraceConfig, FileSettings)
     EXPECT_STREQ(L"", CTrace().FilePath()) << "the path is not even read";
 }
 
-TEST(TraceConfig, DynamicUpdateRereadsAtOnceWhenTheTickCountWrapped)
+TEST(TraceConfig, DynamicUpdateRereadsAfterItsInterval)
 {
     CTraceCapture sinks(0);
     CFaultInjector injector;
     CVirtualClock clock(injector, 5'000'000);
     TraceRegistry registry;
     registry.global.SetDword(L"DynamicUpdate", 30);
-    CTrace trace; // no sink yet: dynamic update keeps it active
     registry.application.SetDword(L"WinDebugLevel", 1);
-    clock.Set(1'000); // the 32-bit tick count wrapped
+    CTrace trace;
+    registry.application.SetDword(L"WinDebugLevel", 0);
+    clock.Advance(29'999);
+    trace.Print(1, L"%sold configuration", kTag);
+    clock.Advance(1);
+    trace.Print(1, L"%sre-read before this line", kTag);
+    EXPECT_TRUE(sinks.debugger.size() == 1 && trace.IsActive())
+        << "dynamic update keeps it active without sinks";
+
+    registry.application.SetDword(L"WinDebugLevel", 1);
+    clock.Set(1'000); // the 32-bit tick count wrapped: re-read at once
     trace.Print(1, L"%swrapped", kTag);
-    EXPECT_EQ(1u, sinks.debugger.size());
+    EXPECT_EQ(2u, sinks.debugger.size());
 }
