@@ -77,17 +77,6 @@ TEST(SMBiosTables, EveryRealTableIndexesAsTheManifestSays)
     EXPECT_EQ(43u, tables);
 }
 
-TEST(SMBiosTables, WinesOwnTableIndexesWithoutError)
-{
-    CTraceCapture trace(4);
-    CSMBios smbios;
-    ASSERT_TRUE(smbios.Connect());
-    EXPECT_TRUE(trace.Contains(L"CSMBios (Connect)   : SMBIOS data got from operating system ("));
-    EXPECT_FALSE(trace.Contains(L"ERROR"));
-    EXPECT_EQ(nullptr, smbios.FindStructure(38));
-    EXPECT_EQ(smbios.IndexedStructures(), smbios.StructureCount());
-}
-
 // Each table ends right before a no-access page and is walked with the trace fully on, so
 // that the walk's dumps and strings read it too.
 TEST(SMBiosWalk, EndsAtTheTableEndAtTypeOneHundredTwentySevenOrWithAFatalError)
