@@ -1,4 +1,5 @@
 #include "CustomActionFrame.h"
+#include "util/PathJoin.h"
 #include "CustomActions.h"
 #include "RunMode.h"
 #include "extmod/CComponentSettingsBackup.h"
@@ -13,7 +14,6 @@
 #include "util/CUniqueHandle.h"
 #include "util/ProcAddress.h"
 #include "util/ProductLocations.h"
-#include "util/StringFormat.h"
 #include "util/TextFileConversion.h"
 #include <string>
 
@@ -23,11 +23,6 @@
 namespace
 {
 const wchar_t kKvqService[] = L"kvq_srv";
-
-std::wstring JoinPath(const std::wstring& folder, const wchar_t* name)
-{
-    return folder + L"\\" + name;
-}
 
 std::wstring SentrelBackupDir()
 {
@@ -162,13 +157,9 @@ void BackupKvqAgent(const std::wstring& backupDir)
         }
     }
     TRACE(2, MSICA_TAG L"... KVQ service stop returned 0x%X.", stopCode);
-    std::wstring source, target;
-    FormatString(source, L"%s\\db\\kvqDb.db", kvq.varDir.c_str());
-    FormatString(target, L"%s\\kvqDb.db", backupDir.c_str());
-    CopyKvqFile(L"data base file", source, target);
-    FormatString(source, L"%s\\log\\kvq_status.xml", kvq.varDir.c_str());
-    FormatString(target, L"%s\\kvq_status.xml", backupDir.c_str());
-    CopyKvqFile(L"log file", source, target);
+    CopyKvqFile(L"data base file", JoinPath(kvq.varDir, L"db\\kvqDb.db"), JoinPath(backupDir, L"kvqDb.db"));
+    CopyKvqFile(L"log file", JoinPath(kvq.varDir, L"log\\kvq_status.xml"),
+                JoinPath(backupDir, L"kvq_status.xml"));
 }
 
 void BackupSentrel()
@@ -242,8 +233,7 @@ void RestoreSentrel()
         TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to restore config of Sentrel from \"%s\" to \"%s\"",
               GetLastError(), source.c_str(), data.c_str());
     }
-    std::wstring config;
-    FormatString(config, L"%s\\CommonConfig.ccs", data.c_str());
+    const std::wstring config = JoinPath(data, L"CommonConfig.ccs");
     if (HasUtf16Bom(config.c_str()))
     {
         return;

@@ -1,4 +1,5 @@
 #include "driver/CDriverInstaller.h"
+#include "util/PathJoin.h"
 #include "trace/CTrace.h"
 #include "util/CRegistryKey.h"
 #include "util/CUniqueHandle.h"
@@ -110,7 +111,7 @@ bool CDriverInstaller::GetImagePath(const wchar_t* name, std::wstring& path)
         const UINT chars = GetWindowsDirectoryW(windowsDir, MAX_PATH);
         if (chars != 0 && chars < MAX_PATH)
         {
-            text = std::wstring(windowsDir) + L"\\" + text;
+            text = JoinPath(windowsDir, text);
         }
     }
     path = text;

@@ -1,4 +1,5 @@
 #include "driver/CHalbDriver.h"
+#include "util/PathJoin.h"
 #include "driver/CDriverInstaller.h"
 #include "driver/CPnpDevice.h"
 #include "driver/CWdmDeviceInstaller.h"
@@ -136,7 +137,7 @@ DWORD CHalbDriver::Install(const wchar_t* folder)
     }
     TRACE(3, HALB_TAG L"Register and start %s PNP driver ...", ids.driverName);
     UninstallLegacy();
-    const std::wstring infPath = std::wstring(folder) + L"\\" + ids.infFileName;
+    const std::wstring infPath = JoinPath(folder, ids.infFileName);
     TRACE(4, HALB_TAG L"Register %s PNP driver using INF file \"%s\"", ids.driverName, infPath.c_str());
     DWORD result = 0;
     for (const DeviceStep& step : kDeviceSteps)

@@ -1,4 +1,5 @@
 #include "driver/CIpmiDriver.h"
+#include "util/PathJoin.h"
 #include "driver/CDriverInstaller.h"
 #include "driver/CPnpDevice.h"
 #include "firmware/CSMBios.h"
@@ -154,7 +155,7 @@ DWORD CIpmiDriver::Install(const wchar_t* directory)
         else
         {
             TRACE(3, L"\n\nCIpmiDriver         : Start IPMI driver installation");
-            const std::wstring driverPath = std::wstring(directory) + L"\\" + kDriverFile;
+            const std::wstring driverPath = JoinPath(directory, kDriverFile);
             CDriverInstaller installer(nullptr, CServiceMgr::NoOwnerWindow(), L"StartCount", L"InstallCount");
             RegisterDriver(installer, driverPath);
             result = 0;

@@ -1,4 +1,5 @@
 #include "extmod/CComponentSettingsBackup.h"
+#include "util/PathJoin.h"
 #include "trace/CTrace.h"
 #include "util/CDirectory.h"
 #include "util/ProductLocations.h"
@@ -41,7 +42,7 @@ bool CComponentSettingsBackup::BackupDirectory(const wchar_t* component, const w
     {
         return false;
     }
-    backup = backup + component + L"\\" + LastPathComponent(source);
+    backup = JoinPath(backup + component, LastPathComponent(source));
     TRACE(2, BACKUP_TAG L"Backup component settings directory: \"%s\"", backup.c_str());
     // With the data folder in the temporary directory the two can meet; the clean-up
     // below must never reach the settings themselves.
@@ -86,7 +87,7 @@ bool CComponentSettingsBackup::BackupFile(const wchar_t* component, const wchar_
     }
     root += component;
     const wchar_t* name = LastPathComponent(file);
-    const std::wstring backup = root + L"\\" + name;
+    const std::wstring backup = JoinPath(root, name);
     TRACE(2, BACKUP_TAG L"Backup component settings file \"%s\" to: \"%s\"", name, backup.c_str());
     if (IsFile(backup))
     {

@@ -1,4 +1,5 @@
 #include "extmod/CSentrelSetupA.h"
+#include "util/PathJoin.h"
 #include "extmod/CExtensionModuleConf.h"
 #include "trace/CTrace.h"
 #include "util/CUniqueHandle.h"
@@ -77,7 +78,7 @@ bool CSentrelSetupA::RunSetupAction(DWORD code, int runMode)
     {
         SetCurrentDirectoryW(binPath.c_str());
     }
-    const std::wstring configPath = binPath + L"\\Module.ini";
+    const std::wstring configPath = JoinPath(binPath, L"Module.ini");
     CExtensionModuleConf conf;
     if (!conf.Open(configPath.c_str()))
     {
@@ -90,7 +91,7 @@ bool CSentrelSetupA::RunSetupAction(DWORD code, int runMode)
     conf.BuildModuleList(modules, runMode);
     for (const std::wstring& module : modules)
     {
-        CallSetupAction((binPath + L"\\" + module).c_str(), module.c_str(), code);
+        CallSetupAction(JoinPath(binPath, module).c_str(), module.c_str(), code);
     }
     return true;
 }

@@ -1,4 +1,5 @@
 #include "extmod/KvqAgentLocations.h"
+#include "util/PathJoin.h"
 #include "util/ProductLocations.h"
 
 namespace
@@ -28,5 +29,5 @@ void ReadKvqAgentLocations(KvqAgentLocations& locations, LocationSource& keySour
         return;
     }
     StripTrailingBackslash(locations.fileRoot);
-    locations.varDir = locations.fileRoot + L"\\var";
+    locations.varDir = JoinPath(locations.fileRoot, L"var");
 }

@@ -1,8 +1,8 @@
 #include "util/CDirectory.h"
+#include "util/PathJoin.h"
 #include "trace/CTrace.h"
 #include "util/CUniqueHandle.h"
 #include "util/ReadOnlyRetry.h"
-#include "util/StringFormat.h"
 #include <string>
 
 #define DIR_TAG L"\nCDirectory          : "
@@ -12,13 +12,6 @@ namespace
 constexpr size_t kParentBufferSize = 2048;
 // How often a directory is tried again after its parents were created.
 constexpr int kCreateRetries = 2;
-
-std::wstring JoinPath(const wchar_t* directory, const wchar_t* name)
-{
-    std::wstring path;
-    FormatString(path, L"%s\\%s", directory, name);
-    return path;
-}
 
 bool IsDotEntry(const WIN32_FIND_DATAW& entry)
 {
@@ -257,7 +250,7 @@ namespace
 bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created)
 {
     TRACE(3, DIR_TAG L"Copy directory \"%s\" -->  \"%s\"", source, destination);
-    const std::wstring pattern = std::wstring(source) + L"\\" + L"*.*";
+    const std::wstring pattern = JoinPath(source, L"*.*");
     TRACE(4, DIR_TAG L"Directory search pattern is: \"%s\"", pattern.c_str());
     WIN32_FIND_DATAW entry;
     CFindHandle find(FindFirstFileW(pattern.c_str(), &entry));

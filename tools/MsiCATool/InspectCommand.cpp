@@ -1,4 +1,5 @@
 #include "InspectCommand.h"
+#include "util/PathJoin.h"
 #include "CReport.h"
 #include "ErrorText.h"
 #include "driver/CDriverInstaller.h"
@@ -122,7 +123,7 @@ void AddWindows(CReport& report, const std::wstring& fileRoot)
     board.Set(L"generation", static_cast<ULONGLONG>(generation));
     if (const HalbDriverIds* ids = CHalbDriver::IdsOfGeneration(generation))
     {
-        const std::wstring inf = fileRoot + L"\\" + ids->infFileName;
+        const std::wstring inf = JoinPath(fileRoot, ids->infFileName);
         board.Set(L"driver", ids->driverName).Set(L"INF file", inf).Set(L"INF file present", FileExists(inf));
     }
     else
@@ -288,7 +289,7 @@ void AddIpmiDecisions(CReport& report, const std::wstring& fileRoot, bool connec
     }
     else
     {
-        const std::wstring driver = fileRoot + L"\\ImbDrvNT.sys";
+        const std::wstring driver = JoinPath(fileRoot, L"ImbDrvNT.sys");
         std::wstring registered;
         CDriverInstaller installer;
         const bool hasPath = installer.GetImagePath(L"ImbDrvNT", registered);
@@ -438,7 +439,7 @@ void AddModule(CReport& item, const std::wstring& fileRoot, const std::wstring& 
     // The loader supplies ".dll" for a name without an extension.
     const size_t name = module.find_last_of(L"\\/");
     const bool hasExtension = module.find(L'.', name == std::wstring::npos ? 0 : name) != std::wstring::npos;
-    const std::wstring path = fileRoot + L"\\" + module + (hasExtension ? L"" : L".dll");
+    const std::wstring path = JoinPath(fileRoot, module + (hasExtension ? L"" : L".dll"));
     item.Set(L"module", module).Set(L"file", path);
     if (!FileExists(path))
     {
@@ -465,7 +466,7 @@ void AddModule(CReport& item, const std::wstring& fileRoot, const std::wstring& 
 void AddModules(CReport& report, const std::wstring& fileRoot)
 {
     CReport& section = report.Object(L"extension modules");
-    const std::wstring path = fileRoot + L"\\Module.ini";
+    const std::wstring path = JoinPath(fileRoot, L"Module.ini");
     CExtensionModuleConf conf;
     const bool opened = conf.Open(path.c_str());
     section.Set(L"Module.ini", path).Set(L"present", opened);
