@@ -107,16 +107,13 @@ void BackupModule(const std::wstring& binPath, const std::wstring& module)
 void BackupModules(const std::wstring& binPath)
 {
     const std::wstring configuration = JoinPath(binPath, L"Module.ini");
-    CExtensionModuleConf conf;
-    if (!conf.Open(configuration.c_str()))
+    ModuleList modules;
+    if (!CExtensionModuleConf::ReadModuleList(configuration, RUN_MODE_MORA, modules))
     {
-        CExtensionModuleConf::TraceOpenError(configuration.c_str());
         TRACE(1, MSICA_TAG L"ERROR! Failed to open extension module configuration file \"%s\"",
               configuration.c_str());
         return;
     }
-    ModuleList modules;
-    conf.BuildModuleList(modules, RUN_MODE_MORA);
     for (const std::wstring& module : modules)
     {
         BackupModule(binPath, module);

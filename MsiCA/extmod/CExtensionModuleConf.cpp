@@ -122,6 +122,17 @@ std::vector<std::wstring> CExtensionModuleConf::ReadSectionKeys(const wchar_t* s
     return keys;
 }
 
+bool CExtensionModuleConf::ReadModuleList(const std::wstring& path, int runMode, ModuleList& list)
+{
+    CExtensionModuleConf conf;
+    if (!conf.Open(path.c_str()))
+    {
+        TraceOpenError(path.c_str());
+        return false;
+    }
+    return conf.BuildModuleList(list, runMode);
+}
+
 void CExtensionModuleConf::TraceOpenError(const wchar_t* path)
 {
     TRACE(1, EXTMOD_CONF_TAG L"ERROR! Could not open Module.ini in \"%s\"", path && *path ? path : L"NULL");

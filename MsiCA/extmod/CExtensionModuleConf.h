@@ -33,10 +33,12 @@ class CExtensionModuleConf
     bool IsValid() const { return m_valid && !m_path.empty(); }
     const std::wstring& Path() const { return m_path; }
 
-    // The line every caller writes when Open failed ("NULL" for a missing path).
-    static void TraceOpenError(const wchar_t* path);
+    // Opens the file and appends its modules for the run mode; false, after the line that
+    // says the file could not be opened, when it cannot.
+    static bool ReadModuleList(const std::wstring& path, int runMode, ModuleList& list);
 
   private:
+    static void TraceOpenError(const wchar_t* path);
     int ReadInt(const wchar_t* section, const wchar_t* key, int defaultValue) const;
     std::wstring ReadText(const wchar_t* section, const wchar_t* key) const;
 

@@ -79,16 +79,13 @@ bool CSentrelSetupA::RunSetupAction(DWORD code, int runMode)
         SetCurrentDirectoryW(binPath.c_str());
     }
     const std::wstring configPath = JoinPath(binPath, L"Module.ini");
-    CExtensionModuleConf conf;
-    if (!conf.Open(configPath.c_str()))
+    ModuleList modules;
+    if (!CExtensionModuleConf::ReadModuleList(configPath, runMode, modules))
     {
-        CExtensionModuleConf::TraceOpenError(configPath.c_str());
         TRACE(1, SETUP_TAG L"ERROR! Failed to open extension module configuration file \"%s\"",
               configPath.c_str());
         return false;
     }
-    ModuleList modules;
-    conf.BuildModuleList(modules, runMode);
     for (const std::wstring& module : modules)
     {
         CallSetupAction(JoinPath(binPath, module).c_str(), module.c_str(), code);
