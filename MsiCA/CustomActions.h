@@ -2,7 +2,8 @@
 #include <windows.h>
 #include <msi.h>
 
-// The twelve custom actions the installation package calls (exported undecorated by MsiCA.def).
+// The custom actions the installation package calls (exported undecorated by MsiCA.def): the
+// twelve of the product's sequence and the rollback partners that undo them after a failure.
 extern "C"
 {
     UINT __stdcall vrxCA_StartSentrel(MSIHANDLE install);
@@ -17,4 +18,6 @@ extern "C"
     UINT __stdcall moraCA_EMDataRestore(MSIHANDLE install);
     UINT __stdcall moraCA_EMDataConvert(MSIHANDLE install);
     UINT __stdcall moraCA_EMDataCleanup(MSIHANDLE install);
+    // Rollback of the data actions: the data folder back from the saved copy.
+    UINT __stdcall moraCA_EMDataRollback(MSIHANDLE install);
 }

@@ -272,6 +272,17 @@ UINT EMDataCleanup(MSIHANDLE install)
     CSentrelSetupA::RunSetupAction(EM_SETUP_ACTION_DATA_CLEANUP, GetRunMode(install));
     return 0;
 }
+
+UINT EMDataRollback(MSIHANDLE install)
+{
+    const int runMode = GetRunMode(install);
+    TRACE(2, MSICA_TAG L"Setup run mode: %d", runMode);
+    if (runMode != RUN_MODE_MORA)
+    {
+        RestoreSentrel();
+    }
+    return 0;
+}
 } // namespace
 
 UINT __stdcall moraCA_EMDataBackup(MSIHANDLE install)
@@ -293,4 +304,9 @@ UINT __stdcall moraCA_EMDataConvert(MSIHANDLE install)
 UINT __stdcall moraCA_EMDataCleanup(MSIHANDLE install)
 {
     return RunCustomAction(L"MoraCA_EMDataCleanup", install, EMDataCleanup);
+}
+
+UINT __stdcall moraCA_EMDataRollback(MSIHANDLE install)
+{
+    return RunCustomAction(L"moraCA_EMDataRollback", install, EMDataRollback);
 }
