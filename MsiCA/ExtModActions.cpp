@@ -4,6 +4,7 @@
 #include "RunMode.h"
 #include "extmod/CComponentSettingsBackup.h"
 #include "extmod/CExtensionModuleConf.h"
+#include "extmod/CSavedCopies.h"
 #include "extmod/CSentrelSetupA.h"
 #include "extmod/KvqAgentLocations.h"
 #include "extmod/OldModuleSettings.h"
@@ -24,11 +25,22 @@ namespace
 {
 const wchar_t kKvqService[] = L"kvq_srv";
 
-std::wstring SentrelBackupDir()
+const wchar_t kSentrelCopy[] = L"Sentrel";
+
+CSavedCopies SentrelCopies()
 {
     std::wstring temp;
     GetTempDirectory(temp);
-    return temp.empty() ? temp : temp + L"Sentrel";
+    return CSavedCopies(temp, kSentrelCopy);
+}
+
+// The data folder, or nothing where the data root only fell back to the temporary
+// directory: that is no data folder of the product.
+std::wstring DataFolder(std::wstring& dataRoot)
+{
+    LocationSource source = LocationSource::Value;
+    GetDataRoot(dataRoot, source);
+    return source == LocationSource::TempFolder ? std::wstring() : dataRoot;
 }
 
 // The settings that old modules leave to the installer, saved below T + module name.
@@ -161,35 +173,10 @@ void BackupKvqAgent(const std::wstring& backupDir)
 
 void BackupSentrel()
 {
-    const std::wstring backupDir = SentrelBackupDir();
-    TRACE(2, L"\n" MSICA_TAG L"Sentrel backup directory is: \"%s\"", backupDir.c_str());
-    if (!CreateDirectoryW(backupDir.c_str(), nullptr))
-    {
-        const DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS)
-        {
-            TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to create target directory \"%s\"!", error,
-                  backupDir.c_str());
-            return;
-        }
-        TRACE(2, MSICA_TAG L"Clean up Sentrel backup directory \"%s\"", backupDir.c_str());
-        RemoveDir(backupDir.c_str(), false);
-    }
-    std::wstring data;
-    GetDataRoot(data);
-    if (!data.empty())
-    {
-        if (CopyDir(data.c_str(), backupDir.c_str()))
-        {
-            TRACE(2, MSICA_TAG L"Config of Sentrel copied to \"%s\"", backupDir.c_str());
-        }
-        else
-        {
-            TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to copy config of Sentrel to \"%s\"", GetLastError(),
-                  backupDir.c_str());
-        }
-    }
-    BackupKvqAgent(backupDir);
+    CSavedCopies copies = SentrelCopies();
+    TRACE(2, L"\n" MSICA_TAG L"Sentrel backup directory is: \"%s\"", copies.CopyPath().c_str());
+    std::wstring dataRoot;
+    copies.Save(DataFolder(dataRoot), BackupKvqAgent);
 }
 
 UINT EMDataBackup(MSIHANDLE install)
@@ -210,27 +197,15 @@ UINT EMDataBackup(MSIHANDLE install)
     return 0;
 }
 
-void RestoreSentrel()
+void ConvertConfiguration(const std::wstring& data)
 {
-    const std::wstring source = SentrelBackupDir();
-    TRACE(2, MSICA_TAG L"Backup source path: %s", source.c_str());
-    std::wstring data;
-    GetDataRoot(data);
-    TRACE(2, MSICA_TAG L"Sentrel desination path: %s", data.c_str());
-    if (source.empty() || data.empty())
+    const std::wstring config = JoinPath(data, L"CommonConfig.ccs");
+    if (GetFileAttributesW(config.c_str()) == INVALID_FILE_ATTRIBUTES)
     {
+        // A first installation has none yet; nothing is wrong.
+        TRACE(2, MSICA_TAG L"No \"%s\" to convert", config.c_str());
         return;
     }
-    if (CopyDir(source.c_str(), data.c_str()))
-    {
-        TRACE(2, MSICA_TAG L"Config of Sentrel restored from \"%s\" to \"%s\"", source.c_str(), data.c_str());
-    }
-    else
-    {
-        TRACE(1, MSICA_TAG L"ERROR 0x%X! Failed to restore config of Sentrel from \"%s\" to \"%s\"",
-              GetLastError(), source.c_str(), data.c_str());
-    }
-    const std::wstring config = JoinPath(data, L"CommonConfig.ccs");
     if (HasUtf16Bom(config.c_str()))
     {
         return;
@@ -246,17 +221,43 @@ void RestoreSentrel()
     }
 }
 
+// rollback: the installation is being undone, so the copy goes back as it was saved,
+// unconverted, even when it was restored already.
+void RestoreSentrel(bool rollback)
+{
+    CSavedCopies copies = SentrelCopies();
+    TRACE(2, MSICA_TAG L"Backup source path: %s", copies.CopyPath().c_str());
+    std::wstring dataRoot;
+    const std::wstring data = DataFolder(dataRoot);
+    TRACE(2, MSICA_TAG L"Sentrel desination path: %s", dataRoot.c_str());
+    if (data.empty())
+    {
+        TRACE(2, MSICA_TAG L"No data folder to restore into");
+        return;
+    }
+    copies.Restore(data, rollback);
+    if (!rollback)
+    {
+        ConvertConfiguration(data);
+    }
+}
+
 UINT EMDataRestore(MSIHANDLE install)
 {
     const int runMode = GetRunMode(install);
     TRACE(2, MSICA_TAG L"Setup run mode: %d", runMode);
     if (runMode == RUN_MODE_MORA)
     {
-        CSentrelSetupA::RunSetupAction(EM_SETUP_ACTION_DATA_RESTORE, GetRunMode(install));
+        // The cleanup, in another load of the library, spares the modules named here.
+        std::vector<std::wstring> failed;
+        if (CSentrelSetupA::RunSetupAction(EM_SETUP_ACTION_DATA_RESTORE, GetRunMode(install), {}, &failed))
+        {
+            CSavedCopies::RecordFailedRestores(failed);
+        }
     }
     else
     {
-        RestoreSentrel();
+        RestoreSentrel(false);
     }
     return 0;
 }
@@ -269,7 +270,9 @@ UINT EMDataConvert(MSIHANDLE install)
 
 UINT EMDataCleanup(MSIHANDLE install)
 {
-    CSentrelSetupA::RunSetupAction(EM_SETUP_ACTION_DATA_CLEANUP, GetRunMode(install));
+    // A module deletes its backup when told to clean up: not after its restore failed.
+    CSentrelSetupA::RunSetupAction(EM_SETUP_ACTION_DATA_CLEANUP, GetRunMode(install),
+                                   CSavedCopies::FailedRestores());
     return 0;
 }
 
@@ -279,7 +282,7 @@ UINT EMDataRollback(MSIHANDLE install)
     TRACE(2, MSICA_TAG L"Setup run mode: %d", runMode);
     if (runMode != RUN_MODE_MORA)
     {
-        RestoreSentrel();
+        RestoreSentrel(true);
     }
     return 0;
 }

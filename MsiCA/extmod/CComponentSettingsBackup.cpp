@@ -3,6 +3,7 @@
 #include "trace/CTrace.h"
 #include "util/CDirectory.h"
 #include "util/ProductLocations.h"
+#include "extmod/CSavedCopies.h"
 #include <string>
 
 #define BACKUP_TAG L"\nCComponentSettingsBa: "
@@ -37,12 +38,13 @@ const wchar_t* CComponentSettingsBackup::LastPathComponent(const wchar_t* path)
 
 bool CComponentSettingsBackup::BackupDirectory(const wchar_t* component, const wchar_t* source)
 {
-    std::wstring backup;
-    if (!component || !source || !GetTempDirectory(backup))
+    std::wstring root;
+    if (!component || !source || !GetTempDirectory(root))
     {
         return false;
     }
-    backup = JoinPath(backup + component, LastPathComponent(source));
+    root += component;
+    const std::wstring backup = JoinPath(root, LastPathComponent(source));
     TRACE(2, BACKUP_TAG L"Backup component settings directory: \"%s\"", backup.c_str());
     // With the data folder in the temporary directory the two can meet; the clean-up
     // below must never reach the settings themselves.
@@ -52,23 +54,27 @@ bool CComponentSettingsBackup::BackupDirectory(const wchar_t* component, const w
               source);
         return false;
     }
+    // The earlier copy is replaced only by a complete new one: a missing source keeps it.
     if (IsDirectory(backup))
     {
         TRACE(2, BACKUP_TAG L"Clean up existing component settings backup directory \"%s\"", backup.c_str());
-        RemoveDir(backup.c_str(), true);
     }
     else
     {
         TRACE(4, BACKUP_TAG L"Component settings backup directory \"%s\" does not yet exist.",
               backup.c_str());
     }
-    if (!CreateDir(backup.c_str()))
+    if (!CSavedCopies::PrepareFolder(root))
     {
         TRACE(1, BACKUP_TAG L"ERROR 0x%X! Failed to create components settings backup directory \"%s\"",
               GetLastError(), backup.c_str());
         return false;
     }
-    if (!CopyDir(source, backup.c_str()))
+    const auto copy = [source](const std::wstring& target) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return IsDirectory(source) && CopyDir(source, target.c_str()) && IsDirectory(target);
+    };
+    if (!CSavedCopies::ReplaceWhole(backup, copy))
     {
         TRACE(1, BACKUP_TAG L"ERROR 0x%X! Failed to save component settings directory to \"%s\"",
               GetLastError(), backup.c_str());
@@ -92,19 +98,21 @@ bool CComponentSettingsBackup::BackupFile(const wchar_t* component, const wchar_
     if (IsFile(backup))
     {
         TRACE(2, BACKUP_TAG L"Clean up existing component settings file \"%s\"", backup.c_str());
-        DeleteFileW(backup.c_str());
     }
     else
     {
         TRACE(4, BACKUP_TAG L"Component setttings backup file \"%s\" does not yet exist.", backup.c_str());
     }
-    if (!CreateDir(root.c_str()))
+    if (!CSavedCopies::PrepareFolder(root))
     {
         TRACE(1, BACKUP_TAG L"ERROR 0x%X! Failed to create component settings backup root directory \"%s\"",
               GetLastError(), root.c_str());
         return false;
     }
-    if (!*file || CopyFileW(file, backup.c_str(), TRUE) != 1)
+    const auto copy = [file](const std::wstring& target) {
+        return CopyFileW(file, target.c_str(), FALSE) == TRUE;
+    };
+    if (!*file || !CSavedCopies::ReplaceWhole(backup, copy))
     {
         TRACE(1, BACKUP_TAG L"ERROR 0x%X! Failed to save component settings file \"%s\" to \"%s\"",
               GetLastError(), name, backup.c_str());

@@ -69,7 +69,8 @@ bool CSentrelSetupA::CallSetupAction(const wchar_t* dllPath, const wchar_t* modu
     return succeeded;
 }
 
-bool CSentrelSetupA::RunSetupAction(DWORD code, int runMode)
+bool CSentrelSetupA::RunSetupAction(DWORD code, int runMode, const std::set<std::wstring>& skip,
+                                    std::vector<std::wstring>* failed)
 {
     std::wstring binPath;
     GetFileRoot(binPath);
@@ -88,7 +89,16 @@ bool CSentrelSetupA::RunSetupAction(DWORD code, int runMode)
     }
     for (const std::wstring& module : modules)
     {
-        CallSetupAction(JoinPath(binPath, module).c_str(), module.c_str(), code);
+        if (skip.count(module))
+        {
+            TRACE(1,
+                  SETUP_TAG L"WARNING! \"%s\": its restore failed in this installation; not called with %s",
+                  module.c_str(), GetSetupActionName(code));
+        }
+        else if (!CallSetupAction(JoinPath(binPath, module).c_str(), module.c_str(), code) && failed)
+        {
+            failed->push_back(module);
+        }
     }
     return true;
 }

@@ -1,5 +1,8 @@
 #pragma once
 #include <windows.h>
+#include <set>
+#include <string>
+#include <vector>
 
 // Codes of EM_SetupAction, the one entry of an extension module DLL.
 constexpr DWORD EM_SETUP_ACTION_DATA_BACKUP = 1;
@@ -20,10 +23,11 @@ class CSentrelSetupA
     // Loads the DLL (the loader adds ".dll"), calls its entry with code and frees it again:
     // true only when the entry returned 1.
     static bool CallSetupAction(const wchar_t* dllPath, const wchar_t* moduleName, DWORD code);
-    // Calls every enabled module of the bin path's Module.ini; a failing module does not stop
-    // the others. True when Module.ini could be opened. Leaves the current directory at the
-    // bin path.
-    static bool RunSetupAction(DWORD code, int runMode);
+    // Calls every enabled module of the bin path's Module.ini but those in skip; a failing
+    // module does not stop the others, and failed (when given) receives its name. True when
+    // Module.ini could be opened. Leaves the current directory at the bin path.
+    static bool RunSetupAction(DWORD code, int runMode, const std::set<std::wstring>& skip = {},
+                               std::vector<std::wstring>* failed = nullptr);
     // entry(code) with every exception, machine faults included, contained: false when one
     // escaped (result is then left as it was).
     static bool InvokeEntry(EMSetupActionProc entry, DWORD code, BYTE& result);

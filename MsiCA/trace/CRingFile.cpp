@@ -1,4 +1,6 @@
 #include "trace/CRingFile.h"
+#include "trace/CTraceFile.h"
+#include "util/UnlinkedFile.h"
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -161,10 +163,11 @@ void CRingFile::Open(const wchar_t* path, ULONGLONG sizeLimit)
     {
         return; // no room for any text
     }
-    m_file.Reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    const wchar_t* why = nullptr;
+    m_file.Reset(CreateUnlinkedFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS, &why));
     if (!m_file)
     {
+        ReportRefusedTraceFile(path, why, m_refusalReported);
         return;
     }
     LARGE_INTEGER fileSize{};

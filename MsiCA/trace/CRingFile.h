@@ -29,6 +29,7 @@ class CRingFile
     ULONGLONG m_wrapPoint = 0;
     ULONGLONG m_limit = 0;
     CFileHandle m_file;
+    bool m_refusalReported = false;
     CKernelHandle m_mapping;
     CMappedView m_view;
 };

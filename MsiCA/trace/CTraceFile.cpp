@@ -1,4 +1,5 @@
 #include "trace/CTraceFile.h"
+#include "util/UnlinkedFile.h"
 #include "util/GuardedCall.h"
 #include "trace/TracePieces.h"
 #include <string>
@@ -122,11 +123,13 @@ bool CTraceFile::Write(const wchar_t* path, ULONGLONG sizeLimit, const wchar_t* 
     CFileHandle file;
     volatile bool written = false;
     const DWORD fault = Guarded([&] {
-        file.Reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        const wchar_t* why = nullptr;
+        file.Reset(CreateUnlinkedFile(path, GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS,
+                                      &why));
         if (!file)
         {
+            ReportRefusal(path, why);
             return;
         }
         LARGE_INTEGER size{};
@@ -158,4 +161,24 @@ bool CTraceFile::Write(const wchar_t* path, ULONGLONG sizeLimit, const wchar_t* 
         }
     });
     return fault == 0 && written;
+}
+
+void ReportRefusedTraceFile(const wchar_t* path, const wchar_t* why, bool& reported)
+{
+    if (!why || reported)
+    {
+        return;
+    }
+    reported = true;
+    std::wstring text = L"MsiCA: the trace file \"";
+    text += path;
+    text += L"\" is not written: ";
+    text += why;
+    text += L"\n";
+    OutputDebugStringW(text.c_str());
+}
+
+void CTraceFile::ReportRefusal(const wchar_t* path, const wchar_t* why)
+{
+    ReportRefusedTraceFile(path, why, m_refusalReported);
 }

@@ -19,5 +19,12 @@ class CTraceFile
     static constexpr DWORD kMutexWaitMs = 100;
 
   private:
+    void ReportRefusal(const wchar_t* path, const wchar_t* why);
+
     CKernelHandle m_mutex;
+    bool m_refusalReported = false;
 };
+
+// One line to the debugger, once per sink, about a trace file that is a link and so not
+// written (the trace itself cannot say it).
+void ReportRefusedTraceFile(const wchar_t* path, const wchar_t* why, bool& reported);

@@ -4,6 +4,7 @@
 #include "util/CUniqueHandle.h"
 #include "util/ReadOnlyRetry.h"
 #include <string>
+#include <vector>
 
 #define DIR_TAG L"\nCDirectory          : "
 
@@ -21,6 +22,22 @@ bool IsDotEntry(const WIN32_FIND_DATAW& entry)
 bool IsDirectory(const WIN32_FIND_DATAW& entry)
 {
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Junctions, symbolic links and mount points name other places: a walk that ran as
+// LocalSystem through one planted by another account would copy or delete what lies behind
+// it. Other reparse points (deduplicated or cloud files) are the files themselves. Wine
+// reports a link without its tag.
+bool IsLink(const WIN32_FIND_DATAW& entry)
+{
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (entry.dwReserved0 == 0 || IsReparseTagNameSurrogate(entry.dwReserved0));
+}
+
+bool IsLinkPath(const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // The first failure of a walk decides the error its caller sees.
@@ -51,7 +68,8 @@ class CWalkOutcome
 
 bool CreateDirTrying(const wchar_t* path, int retriesLeft);
 // created: the walk has just created destination, so nothing in it predates the copy.
-bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created);
+bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created,
+              std::vector<std::wstring>* failures);
 
 std::wstring FullPath(const wchar_t* path)
 {
@@ -128,21 +146,30 @@ bool CreateDirTrying(const wchar_t* path, int retriesLeft)
 }
 
 bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar_t* destination,
-               bool destinationCreated)
+               bool destinationCreated, std::vector<std::wstring>* failures)
 {
     const std::wstring sourceEntry = JoinPath(source, entry.cFileName);
     TRACE(4, DIR_TAG L"Source path: \"%s\"", sourceEntry.c_str());
     const std::wstring destinationEntry = JoinPath(destination, entry.cFileName);
     TRACE(4, DIR_TAG L"Destination path: \"%s\"", destinationEntry.c_str());
+    if (IsLink(entry))
+    {
+        TRACE(1, DIR_TAG L"WARNING! \"%s\" is a link: what it points to is not copied", sourceEntry.c_str());
+        return true;
+    }
     if (IsDirectory(entry))
     {
         // The caller's own line reports a sub-directory that cannot be created.
         const bool created = CreateDirectoryW(destinationEntry.c_str(), nullptr) == TRUE;
         if (!created && GetLastError() != ERROR_ALREADY_EXISTS)
         {
+            if (failures)
+            {
+                failures->push_back(sourceEntry);
+            }
             return false;
         }
-        return CopyTree(sourceEntry.c_str(), destinationEntry.c_str(), created);
+        return CopyTree(sourceEntry.c_str(), destinationEntry.c_str(), created, failures);
     }
     // A lookup of a missing name costs Wine a scan of the folder: a new folder needs none.
     const bool existed =
@@ -161,6 +188,10 @@ bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar
         if (!existed && DeleteFileW(destinationEntry.c_str()))
         {
             TRACE(3, DIR_TAG L"Incomplete copy \"%s\" removed", destinationEntry.c_str());
+        }
+        if (failures)
+        {
+            failures->push_back(sourceEntry);
         }
         SetLastError(error);
     }
@@ -188,6 +219,19 @@ bool RemoveFileEntry(const WIN32_FIND_DATAW& entry, const std::wstring& full)
         return true;
     }
     TRACE(1, DIR_TAG L"ERROR 0x%X! FAILED to remove file \"%s\"", GetLastError(), full.c_str());
+    return false;
+}
+
+// The link itself goes; what it points to stays.
+bool RemoveLinkEntry(const WIN32_FIND_DATAW& entry, const std::wstring& full)
+{
+    const BOOL removed = IsDirectory(entry) ? RemoveDirectoryW(full.c_str()) : DeleteFileW(full.c_str());
+    if (removed)
+    {
+        TRACE(4, DIR_TAG L"Removed link \"%s\" - OK!", full.c_str());
+        return true;
+    }
+    TRACE(1, DIR_TAG L"ERROR 0x%X! FAILED to remove link \"%s\"", GetLastError(), full.c_str());
     return false;
 }
 
@@ -227,7 +271,7 @@ bool IsSameOrInsideDir(const wchar_t* path, const wchar_t* directory)
                                 static_cast<int>(outer.size()), TRUE) == CSTR_EQUAL;
 }
 
-bool CopyDir(const wchar_t* source, const wchar_t* destination)
+bool CopyDir(const wchar_t* source, const wchar_t* destination, std::vector<std::wstring>* failures)
 {
     // An empty source would list the root of the current drive.
     if (!source || !*source || !destination)
@@ -242,12 +286,18 @@ bool CopyDir(const wchar_t* source, const wchar_t* destination)
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    return CopyTree(source, destination, false);
+    if (IsLinkPath(source))
+    {
+        TRACE(1, DIR_TAG L"WARNING! \"%s\" is a link: what it points to is not copied", source);
+        return true;
+    }
+    return CopyTree(source, destination, false, failures);
 }
 
 namespace
 {
-bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created)
+bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created,
+              std::vector<std::wstring>* failures)
 {
     TRACE(3, DIR_TAG L"Copy directory \"%s\" -->  \"%s\"", source, destination);
     const std::wstring pattern = JoinPath(source, L"*.*");
@@ -274,7 +324,7 @@ bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created)
     {
         if (!IsDotEntry(entry))
         {
-            outcome.Add(CopyEntry(entry, source, destination, created));
+            outcome.Add(CopyEntry(entry, source, destination, created, failures));
         }
     } while (FindNextFileW(find.Get(), &entry));
     find.Reset();
@@ -291,7 +341,9 @@ bool RemoveDir(const wchar_t* path, bool removeSelf)
     TRACE(4, DIR_TAG L"Remove directory \"%s\"...", path);
     CWalkOutcome outcome;
     WIN32_FIND_DATAW entry;
-    CFindHandle find(FindFirstFileW(JoinPath(path, L"*").c_str(), &entry));
+    // A link given as path is removed as a link, never listed.
+    CFindHandle find(IsLinkPath(path) ? INVALID_HANDLE_VALUE
+                                      : FindFirstFileW(JoinPath(path, L"*").c_str(), &entry));
     if (find)
     {
         do
@@ -299,7 +351,9 @@ bool RemoveDir(const wchar_t* path, bool removeSelf)
             if (!IsDotEntry(entry))
             {
                 const std::wstring full = JoinPath(path, entry.cFileName);
-                outcome.Add(IsDirectory(entry) ? RemoveDirectoryEntry(full) : RemoveFileEntry(entry, full));
+                outcome.Add(IsLink(entry)        ? RemoveLinkEntry(entry, full)
+                            : IsDirectory(entry) ? RemoveDirectoryEntry(full)
+                                                 : RemoveFileEntry(entry, full));
             }
         } while (FindNextFileW(find.Get(), &entry));
         find.Reset();
@@ -320,4 +374,28 @@ bool RemoveDir(const wchar_t* path, bool removeSelf)
     }
     TRACE(1, DIR_TAG L"ERROR 0x%X! FAILED to remove directory parent \"%s\"", GetLastError(), path);
     return false;
+}
+
+bool ForEachFile(const wchar_t* root, const std::function<bool(const WIN32_FIND_DATAW&)>& visit)
+{
+    WIN32_FIND_DATAW entry;
+    CFindHandle find(FindFirstFileW(JoinPath(root, L"*").c_str(), &entry));
+    if (!find)
+    {
+        return true;
+    }
+    do
+    {
+        if (IsDotEntry(entry) || IsLink(entry))
+        {
+            continue;
+        }
+        const bool goOn =
+            IsDirectory(entry) ? ForEachFile(JoinPath(root, entry.cFileName).c_str(), visit) : visit(entry);
+        if (!goOn)
+        {
+            return false;
+        }
+    } while (FindNextFileW(find.Get(), &entry));
+    return true;
 }

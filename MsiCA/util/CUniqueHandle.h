@@ -100,6 +100,13 @@ struct RegKeyTraits
     static bool Close(Handle h) { return RegCloseKey(h) == ERROR_SUCCESS; }
 };
 
+struct LocalMemoryTraits // LocalAlloc'd by the system for the caller (security descriptors)
+{
+    using Handle = HLOCAL;
+    static Handle Empty() { return nullptr; }
+    static bool Close(Handle h) { return LocalFree(h) == nullptr; }
+};
+
 using CFileHandle = CUniqueHandle<FileHandleTraits>;
 using CKernelHandle = CUniqueHandle<KernelHandleTraits>;
 using CFindHandle = CUniqueHandle<FindHandleTraits>;
@@ -107,3 +114,4 @@ using CMappedView = CUniqueHandle<ViewTraits>;
 using CModuleHandle = CUniqueHandle<ModuleTraits>;
 using CServiceHandle = CUniqueHandle<ServiceHandleTraits>;
 using CRegKeyHandle = CUniqueHandle<RegKeyTraits>;
+using CLocalMemory = CUniqueHandle<LocalMemoryTraits>;

@@ -91,30 +91,61 @@ bool CopyAsUtf16(CStdioFile& input, CFile& output)
     }
 }
 
-// Streams the converted text of path into a new file of the temporary directory, whose
-// name it returns.
-bool WriteConvertedCopy(const wchar_t* path, wchar_t (&tempFile)[MAX_PATH])
+// The converted file beside the one it replaces: in the data folder, which only
+// administrators and the system can write, not in a temporary directory that every user
+// can. It is deleted on every path but the replace that consumes it.
+class CConvertedFile
 {
-    std::wstring tempDir;
-    if (!GetTempDirectory(tempDir))
+  public:
+    explicit CConvertedFile(const wchar_t* path)
     {
-        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to read temp directory", GetLastError());
-        return false;
+        std::wstring folder = path;
+        RemoveLastPathComponent(folder);
+        if (GetTempFileNameW(folder.c_str(), L"ccs", 0, m_name))
+        {
+            m_created = true;
+        }
     }
-    if (!GetTempFileNameW(tempDir.c_str(), L"tmp", 0, tempFile))
+    ~CConvertedFile()
     {
-        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to create temp file name", GetLastError());
-        return false;
+        if (m_created)
+        {
+            RemoveFile(m_name, true);
+        }
     }
+    CConvertedFile(const CConvertedFile&) = delete;
+    CConvertedFile& operator=(const CConvertedFile&) = delete;
+
+    bool Created() const { return m_created; }
+    const wchar_t* Name() const { return m_name; }
+    // Puts the file in path's place in one step, so that no instant leaves path missing.
+    bool Replace(const wchar_t* path)
+    {
+        const bool replaced = RetryWithoutReadOnly(path, [&] {
+            return MoveFileExW(m_name, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        });
+        m_created = !replaced;
+        return replaced;
+    }
+
+  private:
+    wchar_t m_name[MAX_PATH] = {};
+    bool m_created = false;
+};
+
+// Streams the converted text of path into output.
+bool WriteConvertedCopy(const wchar_t* path, const CConvertedFile& converted)
+{
     CFile output;
-    if (!output.Open(tempFile, kCreateBinaryDenyRead))
+    if (!output.Open(converted.Name(), kCreateBinaryDenyRead))
     {
-        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to open output file \"%s\"", GetLastError(), tempFile);
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to open output file \"%s\"", GetLastError(), converted.Name());
         return false;
     }
     if (!output.Write(kUtf16Bom, sizeof(kUtf16Bom)))
     {
-        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to write output file \"%s\"", GetLastError(), tempFile);
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to write output file \"%s\"", GetLastError(),
+              converted.Name());
         return false;
     }
     CStdioFile input;
@@ -123,7 +154,8 @@ bool WriteConvertedCopy(const wchar_t* path, wchar_t (&tempFile)[MAX_PATH])
         TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to open input file \"%s\"", GetLastError(), path);
         return false;
     }
-    return CopyAsUtf16(input, output);
+    // On the disk before it replaces the original: a power cut must find one whole file.
+    return CopyAsUtf16(input, output) && FlushFileBuffers(output.Handle());
 }
 } // namespace
 
@@ -144,22 +176,23 @@ bool ConvertToUtf16(const wchar_t* path)
         TRACE(3, CONV_TAG L"File \"%s\" already has a UTF16 BOM", path);
         return false;
     }
-    wchar_t tempFile[MAX_PATH] = {};
-    if (!WriteConvertedCopy(path, tempFile))
+    CConvertedFile converted(path);
+    if (!converted.Created())
+    {
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to create temp file name", GetLastError());
+        return false;
+    }
+    if (!WriteConvertedCopy(path, converted))
     {
         return false;
     }
-    if (RemoveFile(path, true))
+    if (!converted.Replace(path))
     {
-        TRACE(3, FILE_TAG L"Existing destination file \"%s\" deleted!", path);
-    }
-    if (!CopyFileNoOverwrite(tempFile, path))
-    {
-        // The converted text is kept in the temporary file; the line names it.
-        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to copy converted file \"%s\" to \"%s\"", GetLastError(),
-              tempFile, path);
+        TRACE(1, CONV_TAG L"ERROR 0x%X! Failed to replace \"%s\" with the converted file \"%s\"",
+              GetLastError(), path, converted.Name());
         return false;
     }
+    TRACE(3, FILE_TAG L"Existing destination file \"%s\" replaced!", path);
     return true;
 }
 

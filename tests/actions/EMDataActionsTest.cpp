@@ -87,7 +87,7 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
         {{{L"EM_DEF", L"em_v7_10"}, {L"EM_DRVMON", L"em_noentry"}, {L"EM_UPDATE", L"em_v7_9"}},
          {L"EM_DEF\\CommonConfig.ccs", L"EM_DRVMON\\loggetd.bookmark", L"EM_UPDATE\\EM_UPDATE\\sub\\b.txt"}},
         {{{L"EM_def", L"em_v7_10"}, {L"EM_DRVMON", L"em_v8_0"}, {L"EM_UPDATE", L"em_noentry"}}, {}},
-        {{{L"EM_DEF", L"em_v7_11"}, {L"EM_B", L"em_fault"}}, {}},
+        {{{L"EM_DEF", L"em_v7_11"}, {L"EM_B", L"em_fault"}, {L"EM_C", L"em_error"}}, {}},
     };
     CreateDir((data + L"\\EM_UPDATE\\sub").c_str());
     for (const wchar_t* file : {L"\\CommonConfig.ccs", L"\\loggetd.bookmark", L"\\EM_UPDATE\\sub\\b.txt"})
@@ -111,49 +111,84 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
             files.insert(files.end(), content == "<dir>" ? 0 : 1, path.substr(1));
         EXPECT_EQ(row.saved, files);
     }
-    // The other three actions only call the modules; the faulty one's record shows every call.
+    // The other three actions only call the modules. A module whose restore faulted or did not
+    // answer 1 is not told to clean up, which is when it would delete its backup.
+    for (const wchar_t* module : {L"EM_DEF", L"EM_B", L"EM_C"})
+        DeleteFileW((bin + L"\\" + module + L".dll.codes").c_str());
     EXPECT_EQ(0u, moraCA_EMDataRestore(0) + moraCA_EMDataConvert(0) + moraCA_EMDataCleanup(0));
-    const std::string codes = "1;2;3;4;";
-    EXPECT_EQ(std::vector<BYTE>(codes.begin(), codes.end()), ReadFileBytes(bin + L"\\EM_B.dll.codes"));
+    for (const auto& [module, codes] :
+         {std::pair(L"EM_DEF", "2;3;4;"), {L"EM_B", "2;3;"}, {L"EM_C", "2;3;"}})
+    {
+        const std::vector<BYTE> received = ReadFileBytes(bin + L"\\" + module + L".dll.codes");
+        EXPECT_EQ(codes, std::string(received.begin(), received.end())) << Narrow(module);
+    }
 }
 
-TEST_F(EMData, FailingCopiesLoseNoSourceFileAndAReRunRestoresTheDataByteForByte)
+// Every saved file survives an upgrade that runs again, breaks off or fails: each step below
+// is what a rerun, a locked file or an old version running on leaves behind.
+TEST_F(EMData, NoSavedFileIsLostWhenAnUpgradeRunsAgainBreaksOffOrFails)
 {
-    TreeListing original = BuildDataTree(data, 2, 12);
-    CTestKey kvq(L"SOFTWARE\\Arvetta\\Setup"); // the agent's fallback key, naming a missing folder
-    kvq.SetString(L"FileRoot", dir / L"KVQ\\");
     const std::wstring folder = L"\\Ordner-\u00e4-0\\f\u00e9";
-    CTraceCapture trace(3);
-    for (const bool restoring : {false, true})
-    {
-        const std::wstring &from = restoring ? backup : data, &to = restoring ? data : backup;
-        const HANDLE held = CreateFileW((from + folder + L"7.dat").c_str(), GENERIC_READ, 0, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
-        {
-            CFaultInjector injector;
-            injector.Replace("kernel32.dll", "CopyFileW", &BreakingCopyFileW);
-            EXPECT_EQ(0u, restoring ? moraCA_EMDataRestore(0) : moraCA_EMDataBackup(0));
-        }
-        CloseHandle(held);
-        EXPECT_TRUE(original == ListTree(from)) << "sources untouched";
-        for (const auto& [file, error] : {std::pair(L"5.dat", L"70"), {L"11.dat", L"17"}, {L"7.dat", L"20"}})
-        {
-            EXPECT_TRUE(trace.Contains(L"ERROR 0x" + std::wstring(error) + L"! Failed to copy file : \"" +
-                                       from + folder + file));
-            EXPECT_TRUE(restoring || !FileExists(to + folder + file)) << "no partial copy";
-        }
-        EXPECT_TRUE(restoring || trace.Contains(L"ERROR 0x3! Failed to copy KVQ data base file \"" +
-                                                dir.Path() + L"\\KVQ\\var\\db\\kvqDb.db\""));
-        // Once the cause is gone, the same action completes: the backup is refilled, the
-        // broken files of the data folder are replaced and the configuration converted.
-        EXPECT_EQ(0u, restoring ? moraCA_EMDataRestore(0) : moraCA_EMDataBackup(0));
-        original[L"\\CommonConfig.ccs"] = restoring ? kUtf16Config : original[L"\\CommonConfig.ccs"];
-        EXPECT_TRUE(original == ListTree(to));
-    }
-    // A data folder that is the temporary directory itself is not copied into itself.
-    dataKey.DeleteValue(L"DataRoot");
+    TreeListing saved = BuildDataTree(data, 2, 12);
+    saved[L"\\CommonConfig.ccs"] = kUtf16Config;
+    CTraceCapture trace(2);
+    EXPECT_EQ(0u, moraCA_EMDataBackup(0) + moraCA_EMDataRestore(0));
+    EXPECT_EQ(saved, ListTree(data));
+
+    // The next upgrade breaks off after its backup, once the data folder is gone. Run again,
+    // the backup keeps the copy it made, and the restore brings every file back.
     EXPECT_EQ(0u, moraCA_EMDataBackup(0));
-    EXPECT_TRUE(trace.Contains(L"ERROR 0x57! Destination \"" + backup + L"\" lies inside the source"));
+    RemoveTree(data);
+    EXPECT_EQ(0u, moraCA_EMDataBackup(0));
+    EXPECT_TRUE(trace.Contains(L"WARNING! The saved copy \"" + backup + L"\" has not been restored yet"));
+    EXPECT_EQ(0u, moraCA_EMDataRestore(0));
+    EXPECT_EQ(saved, ListTree(data));
+
+    // A backup that breaks off on three files still becomes the copy to restore. The
+    // installation then removes two of them: they come back from the copy before, while the
+    // newer file that the data folder kept stays as it is.
+    WriteFileBytes(data + folder + L"5.dat", std::string("newer, never saved"));
+    WriteFileBytes(data + folder + L"11.dat", std::string("newer, kept in the data folder"));
+    TreeListing expected = ListTree(data);
+    expected[folder + L"5.dat"] = saved[folder + L"5.dat"];
+    const HANDLE held =
+        CreateFileW((data + folder + L"7.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    {
+        CFaultInjector injector;
+        injector.Replace("kernel32.dll", "CopyFileW", &BreakingCopyFileW);
+        EXPECT_EQ(0u, moraCA_EMDataBackup(0));
+    }
+    CloseHandle(held);
+    for (const wchar_t* file : {L"5.dat", L"7.dat", L"11.dat"})
+    {
+        EXPECT_FALSE(FileExists(backup + folder + file)) << "no partial copy";
+        EXPECT_TRUE(trace.Contains(L"WARNING! \"Ordner-\u00e4-0\\f\u00e9" + std::wstring(file) +
+                                   L"\" could not be saved"));
+    }
+    DeleteFileW((data + folder + L"5.dat").c_str());
+    SetFileAttributesW((data + folder + L"7.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW((data + folder + L"7.dat").c_str());
+    EXPECT_EQ(0u, moraCA_EMDataRestore(0));
+    EXPECT_EQ(expected, ListTree(data));
+    EXPECT_FALSE(FileExists(backup + L".previous")) << "discarded once a newer copy is restored";
+
+    // The old version ran on after an upgrade that never restored its copy: that copy is not
+    // put back over the newer data, which is saved afresh.
+    EXPECT_EQ(0u, moraCA_EMDataBackup(0));
+    Sleep(20);
+    WriteFileBytes(data + L"\\written-later.txt", std::string("by the service"));
+    EXPECT_EQ(0u, moraCA_EMDataBackup(0));
+    EXPECT_EQ("by the service", ListTree(backup)[L"\\written-later.txt"]);
+    EXPECT_EQ(expected, ListTree(backup + L".previous"));
+
+    // A first installation, whose data folder is only the temporary directory, saves nothing
+    // and reports no error.
+    RemoveTree(temp);
+    dataKey.DeleteValue(L"DataRoot");
+    trace.Clear();
+    EXPECT_EQ(0u, moraCA_EMDataBackup(0));
+    EXPECT_TRUE(trace.Contains(L"There is no data folder to save"));
+    EXPECT_FALSE(trace.Contains(L"ERROR"));
 }
 
 TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)

@@ -77,9 +77,7 @@ TEST(TraceDebugger, ARealDebuggerSeesOneMessagePerLine)
         L"MsiCA               : Setup run mode: 0\n",
         L"\n",
         L"MsiCA               : Sentrel backup directory is: \"" + backup + L"\"\n",
-        L"CDirectory          : ERROR 0x57! Destination \"" + backup + L"\" lies inside the source \"" +
-            backup.substr(0, backup.size() - 8) + L"\"\n",
-        L"MsiCA               : ERROR 0x57! Failed to copy config of Sentrel to \"" + backup + L"\"\n",
+        L"CSavedCopies        : There is no data folder to save\n",
         L"MsiCA               : DllMain: DLL_PROCESS_DETACH\n",
     };
     EXPECT_EQ(expected, strings);

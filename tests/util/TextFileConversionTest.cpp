@@ -21,8 +21,11 @@ std::string Utf16(const std::string& text)
     return bytes;
 }
 
-BOOL WINAPI DiskFullCopyFileW(LPCWSTR, LPCWSTR, BOOL)
+std::wstring g_replacedFrom; // the converted file that the last replace was asked to move
+
+BOOL WINAPI DiskFullMoveFileExW(LPCWSTR from, LPCWSTR, DWORD)
 {
+    g_replacedFrom = from;
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
 }
@@ -71,7 +74,7 @@ TEST(TextFileConversion, ConvertsReadOnlyAnsiTextAndLeavesAMarkedFileAlone)
                                L"ERROR 0x2! Failed to open input file \"" + missing}));
 }
 
-TEST(TextFileConversion, TheGivenFileChangesOnlyAtTheFinalReplace)
+TEST(TextFileConversion, TheGivenFileIsReplacedInOneStepAndNoConvertedCopyIsLeft)
 {
     CTestDir dir;
     const std::wstring path = dir / L"CommonConfig.ccs";
@@ -86,22 +89,22 @@ TEST(TextFileConversion, TheGivenFileChangesOnlyAtTheFinalReplace)
         EXPECT_EQ(1u, trace.Count(L"ERROR 0x70! Failed to write output file"));
     }
     {
-        // The final copy fails after the delete: the converted text survives in the temporary file.
+        // The replace fails: the file stays as it was, and so does its folder.
         CFaultInjector injector;
-        injector.Replace("kernel32.dll", "CopyFileW", &DiskFullCopyFileW);
+        injector.Replace("kernel32.dll", "MoveFileExW", &DiskFullMoveFileExW);
         SetLastError(0xdeadbeef);
         EXPECT_FALSE(ConvertToUtf16(path.c_str()));
         EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
     }
-    EXPECT_FALSE(FileExists(path));
-    const std::wstring text = trace.Text();
-    const size_t open = text.find(L'"', text.find(L"ERROR 0x70! Failed to copy converted file"));
-    const std::wstring temp = text.substr(open + 1, text.find(L'"', open + 1) - open - 1);
-    EXPECT_EQ(Utf16("a=1\nb=\xE9\n"), Bytes(temp));
+    EXPECT_EQ(original, Bytes(path));
+    EXPECT_EQ(dir.Path(), g_replacedFrom.substr(0, g_replacedFrom.rfind(L'\\')))
+        << "converted beside the file, not in the temporary directory every user can write into";
+    EXPECT_EQ(TreeListing({{L"\\CommonConfig.ccs", original}}), ListTree(dir.Path())) << "no converted file left";
+    EXPECT_TRUE(ConvertToUtf16(path.c_str()));
+    EXPECT_EQ(TreeListing({{L"\\CommonConfig.ccs", Utf16("a=1\nb=\xE9\n")}}), ListTree(dir.Path()));
 
-    WriteFileBytes(path, original);
+    WriteFileBytes(dir / L"other", std::string("x"));
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileNoOverwrite(temp.c_str(), path.c_str()));
+    EXPECT_FALSE(CopyFileNoOverwrite((dir / L"other").c_str(), path.c_str()));
     EXPECT_EQ(DWORD(ERROR_FILE_EXISTS), GetLastError());
-    DeleteFileW(temp.c_str());
 }
