@@ -18,6 +18,22 @@ TEST(ComponentSettingsBackup, ASecondBackupReplacesTheFirstAndNeverReachesItsSou
         EXPECT_TRUE(ListTree(dir / L"a") == ListTree(root + L"\\a")) << "the stale file is gone";
         WriteFileBytes(root + L"\\a\\stale.txt", std::string("old"));
     }
+    // A read-only saved file never blocks the next refresh, and a source that is gone keeps
+    // the last copy.
+    for (const char* content : {"read-only 1", "read-only 2"})
+    {
+        SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        WriteFileBytes(file, std::string(content));
+        SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+        EXPECT_TRUE(CComponentSettingsBackup::BackupFile(component.c_str(), file.c_str()));
+    }
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(file.c_str());
+    EXPECT_FALSE(CComponentSettingsBackup::BackupFile(component.c_str(), file.c_str()));
+    EXPECT_FALSE(CComponentSettingsBackup::BackupDirectory(component.c_str(), (dir / L"gone").c_str()));
+    EXPECT_EQ((TreeListing{{L"\\b.ccs", "second"}, {L"\\stale.txt", "old"}}), ListTree(root + L"\\a"));
+    EXPECT_EQ("read-only 2", ListTree(root)[L"\\b.ccs"]);
+
     // With the component's own folder as the source the backup would lie inside it.
     const std::wstring inner = root + L"\\" + component;
     CreateDirectoryW(inner.c_str(), nullptr);
