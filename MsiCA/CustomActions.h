@@ -20,4 +20,6 @@ extern "C"
     UINT __stdcall moraCA_EMDataCleanup(MSIHANDLE install);
     // Rollback of the data actions: the data folder back from the saved copy.
     UINT __stdcall moraCA_EMDataRollback(MSIHANDLE install);
+    // Rollback of the driver replacement: each board device present once again.
+    UINT __stdcall moraCA_Halb2DriverReinstall(MSIHANDLE install);
 }

@@ -15,11 +15,19 @@ const wchar_t kBackup[] = L"moraCA_EMDataBackup";
 const wchar_t kRestore[] = L"MoraCA_EMDataRestore";
 using Lines = std::vector<std::wstring>;
 
+// A first install runs the data actions only where there are KVQ agent settings to carry over.
+struct KvqAgentNamed
+{
+    CTestKey uuid{L"SYSTEM\\CurrentControlSet\\Control\\UUID\\C3681B60-0D26-11D3-8319-00A0C9B61E25"};
+    KvqAgentNamed() { uuid.SetString(L"KVQAgent", L"SOFTWARE\\Arvetta\\KVQ"); }
+};
+
 // Installs and removes the sample package with the given extra properties; returns, by the
 // action's entry line, the run-mode lines (tags removed) each action wrote before its steps.
 std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
 {
     CTestDir dir;
+    KvqAgentNamed kvq;
     CTestKey global{L"SOFTWARE\\Debug"};
     CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
     application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", dir / L"session.log");
@@ -96,6 +104,7 @@ namespace
 // installation's log.
 std::string InstallWithLog(const CTestDir& dir)
 {
+    KvqAgentNamed kvq;
     const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
     const std::wstring log = dir / L"install.log";
     EXPECT_EQ(

@@ -1,10 +1,14 @@
 #!/bin/sh
-# The sample package through Wine's msiexec in a fresh prefix of its own: a first install, an
-# upgrade with RUNMODE=MORA, one without, and the removal, each with a verbose MSI log. After
-# each: the actions that ran and their results, services, devices, registry, data, trace.
-# e2e.sh SOURCE-DIR BIN-DIR WORK-DIR
+# The test build of the package through Wine's msiexec, every lifecycle step a deployment system
+# runs, in one fresh prefix, each with a verbose MSI log: a first install, major upgrades with
+# and without RUNMODE=MORA, a rebuild of the same version, a minor upgrade, a repair, the Drivers
+# feature removed and added back, a failed major upgrade, a repair after it, and the removal.
+# After each: the actions that ran and their results, the service, each board device, the IPMI
+# driver, the recorded date and version, the registered product, the module calls and the data
+# folder byte for byte.
+# e2e.sh SOURCE-DIR PACKAGE-DIR WORK-DIR
 set -u
-tools=$1/tools bin=$2 work=$3 prefix=$3/prefix failed=0
+tools=$1/tools packages=$2 work=$3 prefix=$3/prefix failed=0
 "$tools/wine-stop" "$prefix" --remove && rm -rf "$work" && mkdir -p "$work"
 # A failed run leaves its prefix with the MSI logs for a look.
 trap '"$tools/wine-stop" "$prefix" $([ $failed = 0 ] && echo --remove)' EXIT
@@ -15,43 +19,86 @@ tree() { [ -d "$1" ] && (cd "$1" && find . -type f | sort | xargs -r sha256sum |
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v FileDebugLevel /t REG_DWORD /d 3 /f >/dev/null
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v TraceFile /t REG_SZ /d 'C:\trace.log' /f >/dev/null
 
-# step NAME PACKAGE-SUFFIX ACTIONS STATE TRACE-LINES /i|/x [PROPERTY=VALUE...]
+# step NAME PACKAGE RESULT ACTIONS STATE TRACE-LINES MSIEXEC-ARGUMENTS...: the package's path
+# stands for {} in the arguments. RESULT: msiexec's, or "failure" for any but 0. ACTIONS: the
+# entry lines in the trace, in order.
 step() {
-    name=$1 msi="Z:$(echo "$bin/MsiCASample$2.msi" | tr / '\\')" actions=$3 state=$4 lines=$5 option=$6 && shift 6
-    start=$(date +%s) && "$tools/wine-exec" "$prefix" msiexec "$option" "$msi" /qn /l*v "C:\\$name.log" "$@" >/dev/null 2>&1
-    expect "$name: msiexec result" 0 $? && echo "$name: $(($(date +%s) - start)) s"
+    name=$1 msi="Z:$(echo "$packages/MsiCA-$2.msi" | tr / '\\')" result=$3 actions=$4 state=$5 lines=$6 && shift 6
+    start=$(date +%s)
+    "$tools/wine-exec" "$prefix" msiexec $(for a in "$@"; do [ "$a" = {} ] && printf "%s\n" "$msi" || printf "%s\n" "$a"; done) \
+        /qn /l*v "C:\\$name.log" >/dev/null 2>&1
+    outcome=$? && [ $outcome != 0 ] && [ "$result" = failure ] && outcome=failure
+    expect "$name: msiexec result" "$result" $outcome && echo "$name: $(($(date +%s) - start)) s"
     log=$prefix/drive_c/$name.log trace=$work/$name.trace
     iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/trace.log" | tr -d '\r' >"$trace" && rm "$prefix/drive_c/trace.log"
     expect "$name: actions in the trace" "$actions" "$(sed -n 's/^MsiCA  *: \([vm][a-z]*CA_[A-Za-z0-9]*\|MoraCA_[A-Za-z]*\)$/\1/p' "$trace" | xargs)"
-    expect "$name: results in the MSI log" "$(echo "$actions" | sed 's/Mora/mora/g' | xargs -n1 | sort -u | sed 's/$/ 1/' | xargs)" \
-        "$(sed -n 's/^Action ended [0-9:]*: \([vm][a-z]*CA_[A-Za-z0-9]*\)\. Return value \([0-9]*\)\.$/\1 \2/p' "$log" | sort -u | xargs)"
+    # Wine logs a deferred action also where it schedules it, a rollback action too: the log
+    # shows which of them ended with another value than 1 (success).
+    expect "$name: our actions that failed in the MSI log" '' \
+        "$(sed -n 's/^Action ended [0-9:]*: \([vm][a-z]*CA_[A-Za-z0-9]*\|Rollback[A-Za-z0-9]*\)\. Return value \([02-9]\)\.$/\1 \2/p' "$log" | xargs)"
     expect "$name: trace lines missing" '' "$(echo "$lines" | tr '|' '\n' | while read -r l; do grep -qF "$l" "$trace" || echo "$l"; done | xargs -0)"
     devices=$(run reg query 'HKLM\SYSTEM\CurrentControlSet\Enum\Root' /s | sed -n 's/.*HardwareID.*{809E0B92-25A8-4fa0-9FBB-43A2F758EA93}\\//p' | xargs)
     recorded=$(run reg query "$setup" | sed -n 's/^ *\(Installed\|Version\) *REG_SZ *//p' | sed 's#^[0-9/]\{10\} [0-9:]\{8\}$#date#' | xargs -0)
-    service=$(run sc query SntSvc | sed -n 's/.*STATE *: [0-9] *//p')
+    service=$(run sc query SntSvc | sed -n 's/.*STATE *: [0-9] *//p') ipmi=$(run sc query ImbDrvNT | sed -n 's/.*STATE *: [0-9] *//p')
+    products=$(run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r' |
+        awk '/DisplayName .*MsiCA Sample/ { n = 1 } n && /DisplayVersion/ { print $NF; n = 0 }' | xargs)
     codes=$(for m in EM_DEF EM_DRVMON EM_UPDATE; do printf '%s:%s ' $m "$(tr -cd 0-9 <"$root/$m.dll.codes")"; rm -f "$root/$m.dll.codes"; done 2>/dev/null)
-    expect "$name: service, devices, recorded date and version, module calls, data" "$state" \
-        "${service:-none} [$devices] [$(echo $recorded)] $codes$(tree "$root/Data")"
+    expect "$name: service, devices, recorded date and version, IPMI driver, products, module calls, data" "$state" \
+        "${service:-none} [$devices] [$(echo $recorded)] ipmi:${ipmi:-none} [$products] $codes$(tree "$root/Data")"
 }
 
-ran='moraCA_EMDataBackup MoraCA_EMDataRestore MoraCA_EMDataConvert MoraCA_EMDataCleanup'
-halb=vrxCA_RegDriver ready='vrxCA_FinalConfig vrxCA_StartSentrel' up="RUNNING [bios busio smbus] [date 7.31.0.415 (stand-in)]"
-step install '' "$ran $halb $ready" "$up EM_DEF:34 EM_DRVMON: EM_UPDATE:34 e3b0c44298fc1c14" \
-    'Sentrel service successfully started!|Halb2 SMBUS device driver successfully loaded|SMBIOS structure type 38 not found' /i
-# What the running service wrote: a UTF-16 CommonConfig.ccs (kept as it is), the bookmark, a tree.
-data=$root/Data && mkdir -p "$data/EM_UPDATE/cache"
-printf '\377\376c\0=\0001\0' >"$data/CommonConfig.ccs" && printf 7 >"$data/loggetd.bookmark"
-head -c 70000 /dev/urandom >"$data/EM_UPDATE/cache/state.bin" && saved=$(tree "$data")
-step mora -1.1.0 "vrxCA_StopSentrel $ran moraCA_Halb2DriverRemove moraCA_Halb2DriverInstall moraCA_RestartMicrosoftIpmi $ready" \
-    "$up EM_DEF:1234 EM_DRVMON: EM_UPDATE:1234 $saved" \
-    'Sentrel service successfully stopped!|Found CustomActionData: "MORA"|Run mode set to 5|Halb2 BIOS device successfully removed' \
-    /i RUNMODE=MORA
+data='moraCA_EMDataBackup MoraCA_EMDataRestore MoraCA_EMDataConvert' cleanup=MoraCA_EMDataCleanup
+stop=vrxCA_StopSentrel svcstart=vrxCA_StartSentrel halb=vrxCA_RegDriver replace=moraCA_Halb2DriverRemove
+up="RUNNING [bios busio smbus] [date 7.31.0.415 (stand-in)] ipmi:none" none='EM_DEF: EM_DRVMON: EM_UPDATE:'
+
+# A first install carries nothing over: no data action runs, nothing is left in the temporary
+# folder. (Wine's SMBIOS table has no IPMI controller: ImbDrvNT is never needed.)
+step install 1.0.0 0 "$halb vrxCA_FinalConfig $svcstart" "$up [1.0.0] $none e3b0c44298fc1c14" \
+    'Sentrel service successfully started!|Halb2 SMBUS device driver successfully loaded|SMBIOS structure type 38 not found' /i {}
 temp=$(echo "$prefix"/drive_c/users/*/Temp)
-cmp -s "$data/CommonConfig.ccs" "$temp/EM_DEF/CommonConfig.ccs" && cmp -s "$data/loggetd.bookmark" "$temp/EM_DRVMON/loggetd.bookmark" ||
+expect 'install: the temporary folder' '' "$(ls "$temp")"
+# What the running service wrote: a UTF-16 CommonConfig.ccs (kept as it is), the bookmark, a tree.
+mkdir -p "$root/Data/EM_UPDATE/cache"
+printf '\377\376c\0=\0001\0' >"$root/Data/CommonConfig.ccs" && printf 7 >"$root/Data/loggetd.bookmark"
+head -c 70000 /dev/urandom >"$root/Data/EM_UPDATE/cache/state.bin" && saved=$(tree "$root/Data")
+
+step mora 1.1.0 0 "$stop $data $replace moraCA_Halb2DriverInstall moraCA_RestartMicrosoftIpmi vrxCA_FinalConfig $svcstart $cleanup" \
+    "$up [1.1.0] EM_DEF:1234 EM_DRVMON: EM_UPDATE:1234 $saved" \
+    'Sentrel service successfully stopped!|Found CustomActionData: "MORA"|Run mode set to 5|Halb2 BIOS device successfully removed' \
+    /i {} RUNMODE=MORA
+cmp -s "$root/Data/CommonConfig.ccs" "$temp/EM_DEF/CommonConfig.ccs" && cmp -s "$root/Data/loggetd.bookmark" "$temp/EM_DRVMON/loggetd.bookmark" ||
     expect 'mora: the settings of EM_DEF and EM_DRVMON saved' saved 'not saved'
-step plain -1.2.0 "vrxCA_StopSentrel $ran moraCA_Halb2DriverRemove $halb $ready" "$up EM_DEF:34 EM_DRVMON: EM_UPDATE:34 $saved" \
-    'Run mode set to 0|Config of Sentrel copied to|Config of Sentrel restored from' /i
+plain="$stop $data $replace $halb vrxCA_FinalConfig $svcstart $cleanup"
+step plain 1.2.0 0 "$plain" "$up [1.2.0] EM_DEF:34 EM_DRVMON: EM_UPDATE:34 $saved" \
+    'Run mode set to 0|Config of Sentrel copied to|Config of Sentrel restored from' /i {}
 expect 'plain: the data folder saved' "$saved" "$(tree "$temp/Sentrel")"
-step remove -1.2.0 'vrxCA_StopSentrel vrxCA_UnregDriver' "none [] [] EM_DEF: EM_DRVMON: EM_UPDATE: $saved" \
-    'Sentrel service successfully stopped!|Halb2 BIOS device successfully removed' /x
+# The same version built again replaces the installed one (AllowSameVersionUpgrades).
+step rebuild 1.2.0-rebuild 0 "$plain" "$up [1.2.0] EM_DEF:34 EM_DRVMON: EM_UPDATE:34 $saved" '' /i {}
+# The same product code at a higher version; a repair after it. Both write the registry values
+# again, which vrxCA_FinalConfig fills again.
+maintain="$stop $replace $halb vrxCA_FinalConfig $svcstart"
+step minor 1.2.1 0 "$maintain" "$up [1.2.1] $none $saved" 'Sentrel service successfully stopped!' \
+    /i {} REINSTALL=ALL REINSTALLMODE=vomus
+# (Wine 8's msiexec /fomus returns 1 at once: the same reinstall through its properties.)
+step repair 1.2.1 0 "$maintain" "$up [1.2.1] $none $saved" 'Sentrel service successfully started!' \
+    /i {} REINSTALL=ALL REINSTALLMODE=omus
+# Wine reinstalls the Main feature on a change of another (&Main=3): the recorded values are
+# written again, and filled again.
+step drivers-off 1.2.1 0 "$stop vrxCA_UnregDriver vrxCA_FinalConfig $svcstart" "RUNNING [] [date 7.31.0.415 (stand-in)] ipmi:none [1.2.1] $none $saved" \
+    'Halb2 BIOS device successfully removed' /i {} REMOVE=Drivers
+step drivers-on 1.2.1 0 "$stop $halb vrxCA_FinalConfig $svcstart" "$up [1.2.1] $none $saved" 'Halb2 SMBUS device driver successfully loaded' \
+    /i {} ADDLOCAL=Drivers
+
+# An action after the data and driver actions fails: MsiCA's rollback partners run in reverse
+# order (the cleanup, a commit action, does not run). Wine's own rollback then differs from
+# Windows': it has already deleted the product's service, files and registry values (so the
+# board driver's files are gone too, and no device can be installed again); the old product
+# stays registered.
+step failed 1.3.0-fail failure "$stop $data $replace $halb moraCA_Halb2DriverReinstall moraCA_EMDataRollback $svcstart" \
+    "none [] [] ipmi:none [1.2.1] EM_DEF:3 EM_DRVMON: EM_UPDATE:3 $saved" \
+    'Installing Halb2 BIOS device FAILED!|Start service Sentrel failed!' /i {}
+step repair-after-failure 1.2.1 0 "$maintain" "$up [1.2.1] $none $saved" 'Sentrel service successfully started!' \
+    /i {} REINSTALL=ALL REINSTALLMODE=omus
+step remove 1.2.1 0 "$stop vrxCA_UnregDriver" "none [] [] ipmi:none [] $none $saved" \
+    'Sentrel service successfully stopped!|Halb2 BIOS device successfully removed' /x {}
 exit $failed

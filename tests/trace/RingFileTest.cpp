@@ -147,7 +147,7 @@ TEST(RingFile, ARealInstallationTracesIntoOneRing)
         registry.application.SetString(L"TraceFile", dir / (ring ? L"ring.log" : L"plain.log"))
             .SetDword(L"TraceFileMemoryMapped", ring)
             .SetDword(L"TraceFileLimit", ring ? 0x80000000u | 1000 : 0);
-        EXPECT_EQ(0u, RunProcess(L"msiexec /i" + package + L" ADDLOCAL=Main"));
+        EXPECT_EQ(0u, RunProcess(L"msiexec /i" + package + L" ADDLOCAL=Main,Drivers"));
         EXPECT_EQ(0u, RunProcess(L"msiexec /x" + package));
     }
     // The runs differ only in the time of day they record (handles show from level 4).
