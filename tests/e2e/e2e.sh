@@ -53,7 +53,7 @@ up="RUNNING [bios busio smbus] [date 7.31.0.415 (stand-in)] ipmi:none" none='EM_
 
 # A first install carries nothing over: no data action runs, nothing is left in the temporary
 # folder. (Wine's SMBIOS table has no IPMI controller: ImbDrvNT is never needed.)
-step install 1.0.0 0 "$halb vrxCA_FinalConfig $svcstart" "$up [1.0.0] $none e3b0c44298fc1c14" \
+step install 1.0.0 0 "$replace $halb vrxCA_FinalConfig $svcstart" "$up [1.0.0] $none e3b0c44298fc1c14" \
     'Sentrel service successfully started!|Halb2 SMBUS device driver successfully loaded|SMBIOS structure type 38 not found' /i {}
 temp=$(echo "$prefix"/drive_c/users/*/Temp)
 expect 'install: the temporary folder' '' "$(ls "$temp")"
@@ -86,7 +86,7 @@ step repair 1.2.1 0 "$maintain" "$up [1.2.1] $none $saved" 'Sentrel service succ
 # written again, and filled again.
 step drivers-off 1.2.1 0 "$stop vrxCA_UnregDriver vrxCA_FinalConfig $svcstart" "RUNNING [] [date 7.31.0.415 (stand-in)] ipmi:none [1.2.1] $none $saved" \
     'Halb2 BIOS device successfully removed' /i {} REMOVE=Drivers
-step drivers-on 1.2.1 0 "$stop $halb vrxCA_FinalConfig $svcstart" "$up [1.2.1] $none $saved" 'Halb2 SMBUS device driver successfully loaded' \
+step drivers-on 1.2.1 0 "$stop $replace $halb vrxCA_FinalConfig $svcstart" "$up [1.2.1] $none $saved" 'Halb2 SMBUS device driver successfully loaded' \
     /i {} ADDLOCAL=Drivers
 
 # An action after the data and driver actions fails: MsiCA's rollback partners run in reverse
