@@ -33,7 +33,7 @@ saved=$(tree "$data")
 # reach POINT: waits until the upgrade, started in the background, has reached the point.
 reach() {
     case $1 in
-    inside-backup) folder=$(echo "$prefix"/drive_c/users/*/Temp)/Sentrel newer='' ;;
+    inside-backup) folder=$(echo "$prefix"/drive_c/users/*/Temp)/Sentrel.partial newer='' ;;
     inside-restore) folder=$data newer="-cnewer $work/upgrade-start" ;;
     *) folder='' ;;
     esac

@@ -81,3 +81,28 @@ TEST(TraceFile, TwoProcessesTracingIntoOneFileLoseNoLine)
         EXPECT_TRUE(line.find(L" line ") == std::wstring::npos || lines.insert(line).second) << Narrow(line);
     EXPECT_EQ(2u * kLines, lines.size());
 }
+
+// As LocalSystem, a trace file that another account made a second name of (or a link to) one
+// it cannot write must not be written through: neither the ordinary file nor the ring.
+TEST(TraceFile, AFileWithASecondHardLinkIsNeverWritten)
+{
+    for (const DWORD mapped : {0, 1})
+    {
+        CTestDir dir;
+        FileTrace config(dir, 0x80001000);
+        config.registry.application.SetDword(L"TraceFileMemoryMapped", mapped);
+        WriteFileBytes(dir / L"system.ini", std::string("not the trace's"));
+        ASSERT_TRUE(CreateHardLinkW((dir / L"trace.log").c_str(), (dir / L"system.ini").c_str(), nullptr));
+        CTraceCapture debugger(0);
+        {
+            CTrace trace;
+            trace.Print(1, L"\nfirst");
+            trace.Print(1, L"\nsecond");
+        }
+        EXPECT_EQ(
+            std::vector<BYTE>({'n', 'o', 't', ' ', 't', 'h', 'e', ' ', 't', 'r', 'a', 'c', 'e', '\'', 's'}),
+            ReadFileBytes(dir / L"system.ini"))
+            << mapped;
+        EXPECT_EQ(1u, debugger.Count(L"is not written: it has more than one hard link")) << mapped;
+    }
+}
