@@ -30,6 +30,8 @@ class CTraceCapture
     size_t Count(const std::wstring& text) const;
     // Whether messages containing each text appear in this order.
     bool InOrder(const std::vector<std::wstring>& texts) const;
+    // The first of texts that a message contains; empty when none is there.
+    std::wstring FirstFound(const std::vector<std::wstring>& texts) const;
     void Clear() { debugger.clear(); }
 
     std::vector<std::wstring> console;  // one entry per WriteConsoleW
