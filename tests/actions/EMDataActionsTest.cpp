@@ -14,9 +14,12 @@ namespace
 {
 const std::wstring kSentrelKey = L"SOFTWARE\\Arvetta\\Management\\Sentrel";
 
-UINT WINAPI MoraRunMode(MSIHANDLE, LPCWSTR name, LPWSTR value, LPDWORD length)
+// What the installer's RUNMODE property holds.
+const wchar_t* g_runMode = L"MORA";
+
+UINT WINAPI InstallerRunMode(MSIHANDLE, LPCWSTR name, LPWSTR value, LPDWORD length)
 {
-    lstrcpynW(value, wcscmp(name, L"RUNMODE") ? L"" : L"MORA", *length);
+    lstrcpynW(value, wcscmp(name, L"RUNMODE") ? L"" : g_runMode, *length);
     *length = lstrlenW(value);
     return ERROR_SUCCESS;
 }
@@ -93,7 +96,8 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
     for (const wchar_t* file : {L"\\CommonConfig.ccs", L"\\loggetd.bookmark", L"\\EM_UPDATE\\sub\\b.txt"})
         WriteFileBytes(data + file, std::string("settings"));
     CFaultInjector injector;
-    injector.Replace("msi.dll", "MsiGetPropertyW", &MoraRunMode);
+    injector.Replace("msi.dll", "MsiGetPropertyW", &InstallerRunMode);
+    CTraceCapture trace(2);
     for (const auto& row : cases)
     {
         RemoveTree(temp);
@@ -111,8 +115,15 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
             files.insert(files.end(), content == "<dir>" ? 0 : 1, path.substr(1));
         EXPECT_EQ(row.saved, files);
     }
-    // The other three actions only call the modules; the faulty one's record shows every call.
+    // The other three actions only call the modules; the faulty one's record shows every call,
+    // and none in run mode 0, whose table is missing here.
     EXPECT_EQ(0u, moraCA_EMDataRestore(0) + moraCA_EMDataConvert(0) + moraCA_EMDataCleanup(0));
+    g_runMode = L"";
+    EXPECT_EQ(0u, moraCA_EMDataConvert(0) + moraCA_EMDataCleanup(0));
+    EXPECT_TRUE(
+        trace.InOrder({L"Setup run mode: 5", L"Special backup handling for extension module \"EM_DEF\"",
+                       L"\"EM_DEF\": Call DLL entry", L"Sentrel Bin Path", L"completed with success"}));
+    EXPECT_EQ(L"", trace.FirstFound({L"Version MS:", L"Current run mode", L"  module \""}));
     const std::string codes = "1;2;3;4;";
     EXPECT_EQ(std::vector<BYTE>(codes.begin(), codes.end()), ReadFileBytes(bin + L"\\EM_B.dll.codes"));
 }
