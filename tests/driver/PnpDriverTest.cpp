@@ -137,8 +137,7 @@ TEST_F(Pnp, OddSetupApiAnswersEndInALineAndACleanResult)
     // size overstated, and one whose odd size cuts its last character in half.
     const std::wstring full = std::wstring(2086, L'x') + L'\0' + L"MsiCA\\Odd";
     const std::tuple<const char*, DWORD, std::wstring, DWORD, DWORD, const wchar_t*> cases[] = {
-        {"", 0, std::wstring(2, L'\0'), 4, ERROR_NO_DATA,
-         L"DevInfo data for hardware ID MsiCA\\Odd NOT FOUND!"},
+        {"", 0, std::wstring(2, L'\0'), 4, ERROR_NO_DATA, L"hardware ID MsiCA\\Odd NOT FOUND!"},
         {"SetupDiGetDeviceRegistryPropertyW", 122, L"", 0, 122, L"Property failed (0x7A, no device?)"},
         {"", 0, full, 4292, 0, L"Compare hardware Id MsiCA\\Odd <-> MsiCA\\Odd!"},
         {"", 0, L"MsiCA\\Odd", 17, 0, L"Compare hardware Id MsiCA\\Odd <-> MsiCA\\Odd!"},

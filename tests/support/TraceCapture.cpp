@@ -67,11 +67,3 @@ bool CTraceCapture::InOrder(const std::vector<std::wstring>& texts) const
         next += next < texts.size() && message.find(texts[next]) != std::wstring::npos;
     return next == texts.size();
 }
-
-std::wstring CTraceCapture::FirstFound(const std::vector<std::wstring>& texts) const
-{
-    for (const auto& text : texts)
-        if (Count(text) != 0)
-            return text;
-    return {};
-}
