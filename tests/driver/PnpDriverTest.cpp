@@ -12,6 +12,7 @@
 #include "support/TestServices.h"
 #include "support/TraceCapture.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cfgmgr32.h>
 #include <map>
 #include <newdev.h>
@@ -33,11 +34,13 @@ const SP_PROPCHANGE_PARAMS kRestart = {{8, DIF_PROPERTYCHANGE}, DICS_PROPCHANGE,
 class Pnp : public testing::Test
 {
   protected:
-    static inline std::map<std::string, DWORD> script; // function -> its error; 0: succeeds without Wine
+    // function (or device, for its driver update) -> its error; 0: succeeds without Wine
+    using Script = std::map<std::string, DWORD>;
+    static inline Script script;
     static inline int openLists;
     static inline DWORD osMajor, osMinor;   // the Windows version answered; major 0: Wine's own
     static inline std::wstring hardwareIds; // answered for every device when not empty
-    static inline bool busioFails;          // the bus I/O device's driver update fails
+    static inline DWORD hardwareIdBytes;    // the size answered with them
     static inline decltype(&UpdateDriverForPlugAndPlayDevicesW) update;
     static bool Scripted(const char* f) { return script.count(f) && (SetLastError(script[f]), true); }
     static bool Fails(const char* f) { return Scripted(f) && GetLastError() != 0; }
@@ -45,12 +48,16 @@ class Pnp : public testing::Test
 
     Pnp()
     {
-        script.clear(), openLists = osMajor = busioFails = 0;
+        script.clear(), openLists = osMajor = 0;
         OR_SCRIPTED("setupapi.dll", SetupDiGetClassDevsW, Fails, INVALID_HANDLE_VALUE, Counted);
         OR_SCRIPTED("setupapi.dll", SetupDiCreateDeviceInfoList, Fails, INVALID_HANDLE_VALUE, Counted);
         OR_SCRIPTED("setupapi.dll", CM_Get_Device_IDW, Scripted, CONFIGRET(CR_BUFFER_SMALL), );
-        FAKE("setupapi.dll", SetupDiDestroyDeviceInfoList,
-             [](HDEVINFO list) { return --openLists, ORIGINAL(SetupDiDestroyDeviceInfoList)(list); });
+        OR_SCRIPTED("setupapi.dll", SetupDiRemoveDevice, Fails, FALSE, );
+        // Clears the last error, as Windows may.
+        FAKE("setupapi.dll", SetupDiDestroyDeviceInfoList, [](HDEVINFO list) {
+            const BOOL destroyed = ORIGINAL(SetupDiDestroyDeviceInfoList)(list);
+            return --openLists, SetLastError(0), destroyed;
+        });
         FAKE("setupapi.dll", SetupDiGetDeviceRegistryPropertyW, [](auto... a) {
             if (Fails("SetupDiGetDeviceRegistryPropertyW"))
                 return FALSE;
@@ -58,7 +65,7 @@ class Pnp : public testing::Test
                 return ORIGINAL(SetupDiGetDeviceRegistryPropertyW)(a...);
             const auto [l, d, p, t, out, size, needed] = std::tuple(a...);
             memcpy(out, hardwareIds.data(), std::min<size_t>(size, hardwareIds.size() * 2));
-            return *needed = DWORD(hardwareIds.size() * 2) + 100, TRUE; // overstated
+            return *needed = hardwareIdBytes, TRUE;
         });
         FAKE("setupapi.dll", SetupDiSetClassInstallParamsW, [](auto l, auto d, auto params, DWORD size) {
             return Scripted("SetupDiSetClassInstallParamsW")
@@ -84,8 +91,10 @@ class Pnp : public testing::Test
         injector.ReplaceLookup(
             "UpdateDriverForPlugAndPlayDevicesW",
             +[](HWND w, LPCWSTR id, LPCWSTR inf, DWORD flags, PBOOL reboot) {
-                const bool fails = flags != (INSTALLFLAG_FORCE | INSTALLFLAG_NONINTERACTIVE) ||
-                                   (busioFails && wcsstr(id, L"busio"));
+                const bool fails = flags != (INSTALLFLAG_FORCE | INSTALLFLAG_NONINTERACTIVE);
+                for (const wchar_t* device : kDevices)
+                    if (wcsstr(id, device) && Fails(Narrow(device).c_str()))
+                        return FALSE;
                 return fails ? (SetLastError(ERROR_NOT_FOUND), FALSE) : update(w, id, inf, flags, reboot);
             });
     }
@@ -108,7 +117,6 @@ TEST_F(Pnp, SearchIgnoresCaseReadsEveryEntryFallsBackToAllClassesAndRestarts)
     EXPECT_TRUE(IsEqualGUID(kSystemClassGuid, device.ClassGuid()) &&
                 ipmi.InstanceId() == device.InstanceId());
 
-    EXPECT_FALSE(device.Restart()) << "Wine's class install parameters are a stub";
     script = {{"SetupDiSetClassInstallParamsW", 0}, {"DIF_PROPERTYCHANGE", 0}};
     EXPECT_TRUE(device.Restart());
     script["DIF_PROPERTYCHANGE"] = ERROR_ACCESS_DENIED;
@@ -125,19 +133,21 @@ TEST_F(Pnp, SearchIgnoresCaseReadsEveryEntryFallsBackToAllClassesAndRestarts)
 
 TEST_F(Pnp, OddSetupApiAnswersEndInALineAndACleanResult)
 {
-    // A list that fills the whole buffer, the wanted ID last and without terminators.
+    // Lists without terminators: one that fills the whole buffer with the wanted ID last, its
+    // size overstated, and one whose odd size cuts its last character in half.
     const std::wstring full = std::wstring(2086, L'x') + L'\0' + L"MsiCA\\Odd";
-    const std::tuple<const char*, DWORD, std::wstring, DWORD, const wchar_t*> cases[] = {
-        {"", 0, std::wstring(2, L'\0'), ERROR_NO_DATA, L"DevInfo data for hardware ID MsiCA\\Odd NOT FOUND!"},
-        {"SetupDiGetDeviceRegistryPropertyW", 122, L"", 122, L"Property failed (0x7A, no device?)"},
-        {"", 0, full, 0, L"Compare hardware Id MsiCA\\Odd <-> MsiCA\\Odd!"},
-        {"CM_Get_Device_IDW", 0, full, 122, L"## ERROR 0x7A! CM_Get_Device_ID FAILED (CR 0x1A)!"},
-        {"SetupDiGetClassDevsW", 5, L"", 5, L"## ERROR 0x5! SetupDiGetClassDevs FAILED!"},
+    const std::tuple<const char*, DWORD, std::wstring, DWORD, DWORD, const wchar_t*> cases[] = {
+        {"", 0, std::wstring(2, L'\0'), 4, ERROR_NO_DATA, L"hardware ID MsiCA\\Odd NOT FOUND!"},
+        {"SetupDiGetDeviceRegistryPropertyW", 122, L"", 0, 122, L"Property failed (0x7A, no device?)"},
+        {"", 0, full, 4292, 0, L"Compare hardware Id MsiCA\\Odd <-> MsiCA\\Odd!"},
+        {"", 0, L"MsiCA\\Odd", 17, 0, L"Compare hardware Id MsiCA\\Odd <-> MsiCA\\Odd!"},
+        {"CM_Get_Device_IDW", 0, full, 4292, 122, L"## ERROR 0x7A! CM_Get_Device_ID FAILED (CR 0x1A)!"},
+        {"SetupDiGetClassDevsW", 5, L"", 0, 5, L"## ERROR 0x5! SetupDiGetClassDevs FAILED!"},
     };
-    for (const auto& [failing, error, ids, result, line] : cases)
+    for (const auto& [failing, error, ids, bytes, result, line] : cases)
     {
         script = {{failing, error}};
-        hardwareIds = ids;
+        std::tie(hardwareIds, hardwareIdBytes) = std::tie(ids, bytes);
         CPnpDevice device;
         EXPECT_EQ(result == 0, device.CreateFromHardwareId(L"MsiCA\\Odd")) << Narrow(line);
         EXPECT_EQ(result, result ? GetLastError() : 0);
@@ -149,10 +159,13 @@ TEST_F(Pnp, EachGenerationInstallsThreeDevicesFromItsFolderAndRemovalTakesBoth)
 {
     CTestKey vendor(L"SOFTWARE\\Arvetta"), setup(L"SOFTWARE\\Arvetta\\Management\\Sentrel\\Setup");
     setup.SetString(L"FileRoot", folder);
+    CTestService legacy(L"Halb");
     EXPECT_EQ(0u, moraCA_Halb2DriverInstall(0)) << "Wine's 6.1";
+    EXPECT_FALSE(ServiceExists(L"Halb"));
     std::tie(osMajor, osMinor) = std::pair(10u, 0u); // real sessions under Windows 10: DriverSession
     EXPECT_EQ(0u, moraCA_Halb2DriverInstall(0)) << "Windows 10";
-    EXPECT_EQ(std::vector<DWORD>(2, 1000), clock.Sleeps()) << "the legacy driver's pause, once per install";
+    EXPECT_EQ(2, std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u))
+        << "the legacy driver's pause, after its removal and where there was none";
     for (const std::wstring name : {L"Halb2", L"Halb3"})
     {
         for (const wchar_t* device : kDevices)
@@ -171,24 +184,24 @@ TEST_F(Pnp, InstallReportsEachFailingDeviceAndAnswersTheLastError)
 {
     const std::wstring tooLong = folder + L"\\" + std::wstring(250, L'x'), bin = BinDir();
     using Row =
-        std::tuple<DWORD, DWORD, const wchar_t*, const char*, DWORD, DWORD, size_t, size_t, const wchar_t*>;
+        std::tuple<DWORD, DWORD, const wchar_t*, Script, DWORD, size_t, size_t, size_t, const wchar_t*>;
     const Row cases[] = {
-        {0, 0, L"", "", 0, 0xFFFFFFFF, 0, 1, L"CHalbDriver         : Install Halbx driver from folder "},
-        {5, 1, folder.c_str(), "", 0, 0xFFFFFFFF, 0, 1, L"Unsupported Windows version 5.1 - no"},
-        {5, 2, folder.c_str(), "", 0, ERROR_NOT_FOUND, 3, 1, L"## ERROR 0x490! Installing Halb2 BUSIO"},
-        {0, 0, folder.c_str(), "DIF_REGISTERDEVICE", 5, 5, 0, 3, L"## ERROR 0x5! SetupDiCallClassInstaller"},
-        {0, 0, bin.c_str(), "", 0, ERROR_FILE_NOT_FOUND, 0, 3, L"## ERROR 0x2! SetupDiGetINFClass FAILED!"},
-        {0, 0, tooLong.c_str(), "", 0, 206, 0, 3, L"## ERROR 0xCE! GetFullPathName() FAILED!"},
+        {0, 0, L"", {}, 0xFFFFFFFF, 0, 0, 1, L"CHalbDriver         : Install Halbx driver from folder "},
+        {5, 1, folder.c_str(), {}, 0xFFFFFFFF, 0, 0, 1, L"Unsupported Windows version 5.1 - no"},
+        {5, 2, folder.c_str(), {{"busio", 0x490}}, 0x490, 3, 2, 1, L"## ERROR 0x490! Installing Halb2 BUSIO"},
+        {5, 2, folder.c_str(), {{"bios", 0x490}, {"smbus", 5}}, 5, 3, 1, 1, L"0x5! Installing Halb2 SMBUS"},
+        {0, 0, folder.c_str(), {{"DIF_REGISTERDEVICE", 5}}, 5, 0, 0, 3, L"0x5! SetupDiCallClassInstaller"},
+        {0, 0, bin.c_str(), {}, ERROR_FILE_NOT_FOUND, 0, 0, 3, L"## ERROR 0x2! SetupDiGetINFClass FAILED!"},
+        {0, 0, tooLong.c_str(), {}, 206, 0, 0, 3, L"## ERROR 0xCE! GetFullPathName() FAILED!"},
     };
-    for (const auto& [major, minor, from, failing, error, result, devices, lines, line] : cases)
+    for (const auto& [major, minor, from, failing, result, devices, loaded, lines, line] : cases)
     {
         trace.Clear();
-        std::tie(osMajor, osMinor, script) = std::tuple(major, minor, decltype(script){{failing, error}});
-        busioFails = result == ERROR_NOT_FOUND;
+        std::tie(osMajor, osMinor, script) = std::tie(major, minor, failing);
         EXPECT_EQ(result, CHalbDriver::Install(from)) << Narrow(line);
         EXPECT_EQ(lines, trace.Count(line)) << Narrow(line);
         EXPECT_EQ(result == 0xFFFFFFFF, !trace.Contains(L"Start Halb driver")) << "nothing uninstalled";
-        EXPECT_EQ(busioFails ? 2u : 0u, trace.Count(L"successfully loaded")) << "BIOS and SMBus all the same";
+        EXPECT_EQ(loaded, trace.Count(L"successfully loaded")) << "the other devices all the same";
         size_t left = 0;
         for (const wchar_t* device : kDevices)
             for (const auto& id : DevicesWithHardwareId(kHalb2 + device))
@@ -200,16 +213,18 @@ TEST_F(Pnp, InstallReportsEachFailingDeviceAndAnswersTheLastError)
 TEST_F(Pnp, GenerationAndOrbiRemovalFollowTheWindowsVersion)
 {
     CTestDevice orbi({L"Root\\PlxOrbi"});
-    const std::tuple<DWORD, DWORD, int, const wchar_t*> cases[] = {
-        {0, 0, 2, L"Windows Server 20016 or higher not detected! ORBI driver(s) are not installed here!"},
-        {6, 3, 2, L"not detected!"},
-        {10, 0, 3, L"PlxOrbi device driver successfully removed"},
-        {10, 0, 3, L"## ERROR 0xE8! Remove device Root\\PlxOrbi FAILED!"}};
-    for (const auto& [major, minor, generation, line] : cases)
+    const std::tuple<DWORD, DWORD, int, Script, const wchar_t*> cases[] = {
+        {0, 0, 2, {}, L"Windows Server 20016 or higher not detected! ORBI driver(s) are not installed here!"},
+        {6, 3, 2, {}, L"not detected!"},
+        {10, 0, 3, {{"SetupDiRemoveDevice", 5}}, L"## ERROR 0x5! Remove device Root\\PlxOrbi FAILED!"},
+        {10, 0, 3, {}, L"PlxOrbi device driver successfully removed"},
+        {10, 0, 3, {}, L"## ERROR 0xE8! Remove device Root\\PlxOrbi FAILED!"}};
+    for (const auto& [major, minor, generation, failing, line] : cases)
     {
         trace.Clear();
-        std::tie(osMajor, osMinor) = std::pair(major, minor);
+        std::tie(osMajor, osMinor, script) = std::tie(major, minor, failing);
         EXPECT_EQ(generation, CHalbDriver::GetDriverGeneration()) << major << "." << minor;
-        EXPECT_TRUE(COrbiDriver::Remove() == 0 && trace.Contains(line)) << Narrow(line);
+        EXPECT_EQ(0, COrbiDriver::Remove());
+        EXPECT_TRUE(trace.Contains(line)) << Narrow(line);
     }
 }

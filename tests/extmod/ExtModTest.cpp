@@ -29,7 +29,7 @@ TEST(ModuleSelection, RunModeTablesInstallFlagsAndKeyOrder)
 
 TEST(SetupActionInvocation, EveryModuleIsCalledAndFreedWhateverTheOneBeforeDid)
 {
-    CTraceCapture trace;
+    CTraceCapture trace(2);
     CTestDir dir;
     CTestKey setup(L"SOFTWARE\\Arvetta\\Management\\Sentrel\\Setup");
     setup.SetString(L"FileRoot", dir.Path());
@@ -51,6 +51,12 @@ TEST(SetupActionInvocation, EveryModuleIsCalledAndFreedWhateverTheOneBeforeDid)
     }
     WriteFileBytes(dir / L"Module.ini", table + sections);
     EXPECT_TRUE(CSentrelSetupA::RunSetupAction(7, 0));
+    // The modules run in the bin path, where a bare name finds Module.ini (not in the Windows folder).
+    CExtensionModuleConf bare;
+    ModuleList list;
+    EXPECT_TRUE(bare.Open(L"Module.ini"));
+    bare.BuildModuleList(list, 0);
+    EXPECT_EQ(std::size(cases), list.size());
     SetCurrentDirectoryW(BinDir().c_str());
     for (const auto& [name, record, line] : cases)
     {

@@ -1,6 +1,7 @@
 #pragma once
 #include "FaultInjection.h"
 #include "TestRegistry.h"
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,13 @@ class CTraceCapture
     size_t Count(const std::wstring& text) const;
     // Whether messages containing each text appear in this order.
     bool InOrder(const std::vector<std::wstring>& texts) const;
+    // The first of texts that a message contains; empty when none is there.
+    std::wstring FirstFound(const std::vector<std::wstring>& texts) const
+    {
+        const auto found =
+            std::find_if(texts.begin(), texts.end(), [this](auto& text) { return Count(text); });
+        return found == texts.end() ? L"" : *found;
+    }
     void Clear() { debugger.clear(); }
 
     std::vector<std::wstring> console;  // one entry per WriteConsoleW
