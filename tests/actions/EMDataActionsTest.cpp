@@ -14,9 +14,11 @@ namespace
 {
 const std::wstring kSentrelKey = L"SOFTWARE\\Arvetta\\Management\\Sentrel";
 
+const wchar_t* runModeProperty = L"MORA";
+
 UINT WINAPI MoraRunMode(MSIHANDLE, LPCWSTR name, LPWSTR value, LPDWORD length)
 {
-    lstrcpynW(value, wcscmp(name, L"RUNMODE") ? L"" : L"MORA", *length);
+    lstrcpynW(value, wcscmp(name, L"RUNMODE") ? L"" : runModeProperty, *length);
     *length = lstrlenW(value);
     return ERROR_SUCCESS;
 }
@@ -93,6 +95,7 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
     for (const wchar_t* file : {L"\\CommonConfig.ccs", L"\\loggetd.bookmark", L"\\EM_UPDATE\\sub\\b.txt"})
         WriteFileBytes(data + file, std::string("settings"));
     CFaultInjector injector;
+    runModeProperty = L"MORA";
     injector.Replace("msi.dll", "MsiGetPropertyW", &MoraRunMode);
     for (const auto& row : cases)
     {
@@ -122,6 +125,11 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
         const std::vector<BYTE> received = ReadFileBytes(bin + L"\\" + module + L".dll.codes");
         EXPECT_EQ(codes, std::string(received.begin(), received.end())) << Narrow(module);
     }
+    // In the installer's own run mode, these modules (run mode 5's only) are not called.
+    runModeProperty = L"";
+    DeleteFileW((bin + L"\\EM_DEF.dll.codes").c_str());
+    EXPECT_EQ(0u, moraCA_EMDataConvert(0) + moraCA_EMDataCleanup(0));
+    EXPECT_FALSE(FileExists(bin + L"\\EM_DEF.dll.codes"));
 }
 
 // Every saved file survives an upgrade that runs again, breaks off or fails: each step below
