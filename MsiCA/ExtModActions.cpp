@@ -228,12 +228,21 @@ void RestoreSentrel(bool rollback)
     CSavedCopies copies = SentrelCopies();
     TRACE(2, MSICA_TAG L"Backup source path: %s", copies.CopyPath().c_str());
     std::wstring dataRoot;
-    const std::wstring data = DataFolder(dataRoot);
+    std::wstring data = DataFolder(dataRoot);
     TRACE(2, MSICA_TAG L"Sentrel desination path: %s", dataRoot.c_str());
     if (data.empty())
     {
-        TRACE(2, MSICA_TAG L"No data folder to restore into");
-        return;
+        // A rollback may run after the product's registry values are gone.
+        data = copies.SavedFrom();
+        if (data.empty())
+        {
+            TRACE(2, MSICA_TAG L"No data folder to restore into");
+            return;
+        }
+        TRACE(
+            2,
+            MSICA_TAG L"No data folder is registered: the copy goes back to \"%s\", where it was saved from",
+            data.c_str());
     }
     copies.Restore(data, rollback);
     if (!rollback)

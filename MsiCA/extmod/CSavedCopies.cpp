@@ -211,7 +211,7 @@ void CSavedCopies::Save(const std::wstring& data, const AddFiles& addFiles)
             SAVED_TAG L"WARNING! No data to save in \"%s\": the saved copy \"%s\" stays the copy to restore",
             data.c_str(), m_copy.c_str());
         addFiles(m_copy);
-        WriteMark(m_pending, {});
+        WriteMark(m_pending, {data});
         return;
     }
     if (!hasData)
@@ -241,10 +241,10 @@ void CSavedCopies::Save(const std::wstring& data, const AddFiles& addFiles)
         Discard(m_partial);
         return;
     }
-    Commit(RelativeTo(data, unsaved));
+    Commit(data, RelativeTo(data, unsaved));
 }
 
-void CSavedCopies::Commit(const std::vector<std::wstring>& unsaved) const
+void CSavedCopies::Commit(const std::wstring& data, const std::vector<std::wstring>& unsaved) const
 {
     for (const std::wstring& file : unsaved)
     {
@@ -262,14 +262,17 @@ void CSavedCopies::Commit(const std::vector<std::wstring>& unsaved) const
         Move(m_previous, m_copy);
         return;
     }
-    WriteMark(m_pending, unsaved);
+    std::vector<std::wstring> lines{data};
+    lines.insert(lines.end(), unsaved.begin(), unsaved.end());
+    WriteMark(m_pending, lines);
 }
 
 void CSavedCopies::TakeUnsavedFromPrevious(const std::wstring& data) const
 {
-    for (const std::wstring& file : ReadMark(m_pending))
+    const std::vector<std::wstring> mark = ReadMark(m_pending);
+    for (auto file = mark.begin() + (mark.empty() ? 0 : 1); file != mark.end(); ++file)
     {
-        const std::wstring target = JoinPath(data, file), earlier = JoinPath(m_previous, file);
+        const std::wstring target = JoinPath(data, *file), earlier = JoinPath(m_previous, *file);
         if (Exists(target) || !Exists(earlier))
         {
             continue;
@@ -306,6 +309,16 @@ void CSavedCopies::DiscardEarlier() const
     {
         Discard(JoinPath(folder, entry.cFileName));
     } while (FindNextFileW(find.Get(), &entry));
+}
+
+std::wstring CSavedCopies::SavedFrom() const
+{
+    if (!Exists(m_copy) || !Secure(m_pending))
+    {
+        return {};
+    }
+    const std::vector<std::wstring> mark = ReadMark(m_pending);
+    return mark.empty() ? std::wstring() : mark.front();
 }
 
 bool CSavedCopies::Restore(const std::wstring& data, bool rollback)

@@ -15,7 +15,8 @@
 //   T\N              the copy to restore, where the modules and support look for it
 //   T\N.previous     the copy before it, kept until a newer one has been restored completely
 //   T\N.partial      a copy being written, never restored from
-//   T\N.pending      mark: the copy is not yet restored; lists the files it could not save
+//   T\N.pending      mark: the copy is not yet restored; names the data folder it was saved
+//                    from, then the files it could not save
 //   T\N.restoring    mark: a restore of the copy began
 //   T\N.untrusted-K  what was found in one of these places that others could change, moved aside
 class CSavedCopies
@@ -38,6 +39,8 @@ class CSavedCopies
     // restored and discards what came before. With rollback, a copy already restored is put
     // back all the same (the installation is being undone). False when not complete.
     bool Restore(const std::wstring& data, bool rollback = false);
+    // The data folder that the copy not yet restored was saved from; empty when none is pending.
+    std::wstring SavedFrom() const;
 
     // Makes target (a file or folder) a complete new copy: fill writes it beside target, and
     // only once fill succeeded does it take target's place; the old copy stays whole until
@@ -57,7 +60,7 @@ class CSavedCopies
     bool SecureAll() const;
     bool DataWrittenSinceCopy(const std::wstring& data) const;
     bool MakeCopyPrevious() const;
-    void Commit(const std::vector<std::wstring>& unsaved) const;
+    void Commit(const std::wstring& data, const std::vector<std::wstring>& unsaved) const;
     void TakeUnsavedFromPrevious(const std::wstring& data) const;
     void DiscardEarlier() const;
 

@@ -189,10 +189,16 @@ TEST_F(EMData, NoSavedFileIsLostWhenAnUpgradeRunsAgainBreaksOffOrFails)
     EXPECT_EQ("by the service", ListTree(backup)[L"\\written-later.txt"]);
     EXPECT_EQ(expected, ListTree(backup + L".previous"));
 
+    // A rollback that runs after the product's registry values went puts that copy back where
+    // it was saved from.
+    dataKey.DeleteValue(L"DataRoot");
+    DeleteFileW((data + L"\\written-later.txt").c_str());
+    EXPECT_EQ(0u, moraCA_EMDataRollback(0));
+    EXPECT_EQ("by the service", ListTree(data)[L"\\written-later.txt"]);
+
     // A first installation, whose data folder is only the temporary directory, saves nothing
     // and reports no error.
     RemoveTree(temp);
-    dataKey.DeleteValue(L"DataRoot");
     trace.Clear();
     EXPECT_EQ(0u, moraCA_EMDataBackup(0));
     EXPECT_TRUE(trace.Contains(L"There is no data folder to save"));
