@@ -134,14 +134,14 @@ std::vector<std::wstring> RelativeTo(const std::wstring& root, const std::vector
 
 CSavedCopies::CSavedCopies(const std::wstring& temp, const std::wstring& name)
     : m_temp(temp), m_copy(temp + name), m_previous(m_copy + L".previous"), m_partial(m_copy + L".partial"),
-      m_pending(m_copy + L".pending"), m_restoring(m_copy + L".restoring")
+      m_pending(m_copy + L".pending"), m_restoring(m_copy + L".restoring"), m_source(m_copy + L".source")
 {
 }
 
 bool CSavedCopies::SecureAll() const
 {
     bool usable = true;
-    for (const std::wstring* path : {&m_copy, &m_previous, &m_partial, &m_pending, &m_restoring})
+    for (const std::wstring* path : {&m_copy, &m_previous, &m_partial, &m_pending, &m_restoring, &m_source})
     {
         usable = Secure(*path) && usable;
     }
@@ -211,7 +211,7 @@ void CSavedCopies::Save(const std::wstring& data, const AddFiles& addFiles)
             SAVED_TAG L"WARNING! No data to save in \"%s\": the saved copy \"%s\" stays the copy to restore",
             data.c_str(), m_copy.c_str());
         addFiles(m_copy);
-        WriteMark(m_pending, {data});
+        WriteMark(m_pending, {});
         return;
     }
     if (!hasData)
@@ -262,17 +262,18 @@ void CSavedCopies::Commit(const std::wstring& data, const std::vector<std::wstri
         Move(m_previous, m_copy);
         return;
     }
-    std::vector<std::wstring> lines{data};
-    lines.insert(lines.end(), unsaved.begin(), unsaved.end());
-    WriteMark(m_pending, lines);
+    if (Discard(m_source))
+    {
+        WriteMark(m_source, {data});
+    }
+    WriteMark(m_pending, unsaved);
 }
 
 void CSavedCopies::TakeUnsavedFromPrevious(const std::wstring& data) const
 {
-    const std::vector<std::wstring> mark = ReadMark(m_pending);
-    for (auto file = mark.begin() + (mark.empty() ? 0 : 1); file != mark.end(); ++file)
+    for (const std::wstring& file : ReadMark(m_pending))
     {
-        const std::wstring target = JoinPath(data, *file), earlier = JoinPath(m_previous, *file);
+        const std::wstring target = JoinPath(data, file), earlier = JoinPath(m_previous, file);
         if (Exists(target) || !Exists(earlier))
         {
             continue;
@@ -313,11 +314,11 @@ void CSavedCopies::DiscardEarlier() const
 
 std::wstring CSavedCopies::SavedFrom() const
 {
-    if (!Exists(m_copy) || !Secure(m_pending))
+    if (!Exists(m_copy) || !Secure(m_source))
     {
         return {};
     }
-    const std::vector<std::wstring> mark = ReadMark(m_pending);
+    const std::vector<std::wstring> mark = ReadMark(m_source);
     return mark.empty() ? std::wstring() : mark.front();
 }
 

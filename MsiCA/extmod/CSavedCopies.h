@@ -15,8 +15,8 @@
 //   T\N              the copy to restore, where the modules and support look for it
 //   T\N.previous     the copy before it, kept until a newer one has been restored completely
 //   T\N.partial      a copy being written, never restored from
-//   T\N.pending      mark: the copy is not yet restored; names the data folder it was saved
-//                    from, then the files it could not save
+//   T\N.pending      mark: the copy is not yet restored; lists the files it could not save
+//   T\N.source       the data folder that the copy was saved from
 //   T\N.restoring    mark: a restore of the copy began
 //   T\N.untrusted-K  what was found in one of these places that others could change, moved aside
 class CSavedCopies
@@ -39,7 +39,7 @@ class CSavedCopies
     // restored and discards what came before. With rollback, a copy already restored is put
     // back all the same (the installation is being undone). False when not complete.
     bool Restore(const std::wstring& data, bool rollback = false);
-    // The data folder that the copy not yet restored was saved from; empty when none is pending.
+    // The data folder that the copy to restore was saved from; empty when unknown.
     std::wstring SavedFrom() const;
 
     // Makes target (a file or folder) a complete new copy: fill writes it beside target, and
@@ -64,5 +64,5 @@ class CSavedCopies
     void TakeUnsavedFromPrevious(const std::wstring& data) const;
     void DiscardEarlier() const;
 
-    std::wstring m_temp, m_copy, m_previous, m_partial, m_pending, m_restoring;
+    std::wstring m_temp, m_copy, m_previous, m_partial, m_pending, m_restoring, m_source;
 };

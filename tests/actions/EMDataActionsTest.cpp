@@ -189,8 +189,9 @@ TEST_F(EMData, NoSavedFileIsLostWhenAnUpgradeRunsAgainBreaksOffOrFails)
     EXPECT_EQ("by the service", ListTree(backup)[L"\\written-later.txt"]);
     EXPECT_EQ(expected, ListTree(backup + L".previous"));
 
-    // A rollback that runs after the product's registry values went puts that copy back where
-    // it was saved from.
+    // A rollback that runs after the upgrade restored the copy and after the product's registry
+    // values went puts that copy back where it was saved from.
+    EXPECT_EQ(0u, moraCA_EMDataRestore(0));
     dataKey.DeleteValue(L"DataRoot");
     DeleteFileW((data + L"\\written-later.txt").c_str());
     EXPECT_EQ(0u, moraCA_EMDataRollback(0));

@@ -96,7 +96,8 @@ step drivers-on 1.2.1 0 "$stop $replace $halb vrxCA_FinalConfig $svcstart" "$up 
 # stays registered.
 step failed 1.3.0-fail failure "$stop $data $replace $halb moraCA_Halb2DriverReinstall moraCA_EMDataRollback $svcstart" \
     "none [] [] ipmi:none [1.2.1] EM_DEF:3 EM_DRVMON: EM_UPDATE:3 $saved" \
-    'Installing Halb2 BIOS device FAILED!|Start service Sentrel failed!' /i {}
+    'Installing Halb2 BIOS device FAILED!|Start service Sentrel failed!|the copy goes back to' /i {}
+expect 'failed: the saved copy restored' '' "$(cd "$temp" && ls -d Sentrel.pending Sentrel.restoring 2>/dev/null)"
 step repair-after-failure 1.2.1 0 "$maintain" "$up [1.2.1] $none $saved" 'Sentrel service successfully started!' \
     /i {} REINSTALL=ALL REINSTALLMODE=omus
 step remove 1.2.1 0 "$stop vrxCA_UnregDriver" "none [] [] ipmi:none [] $none $saved" \
