@@ -1,8 +1,8 @@
 #!/bin/sh
 # The test build of the package through Wine's msiexec, every lifecycle step a deployment system
-# runs, in one fresh prefix, each with a verbose MSI log: a first install, major upgrades with
-# and without RUNMODE=MORA, a rebuild of the same version, a minor upgrade, a repair, the Drivers
-# feature removed and added back, a failed major upgrade, a repair after it, and the removal.
+# runs, in one fresh prefix, each with a verbose MSI log: a failed and a good first install, major
+# upgrades with and without RUNMODE=MORA, a rebuild of the same version, a minor upgrade, a repair,
+# the Drivers feature removed and added back, a failed major upgrade, a repair after it, and the removal.
 # After each: the actions that ran and their results, the service, each board device, the IPMI
 # driver, the recorded date and version, the registered product, the module calls and the data
 # folder byte for byte.
@@ -51,6 +51,8 @@ data='moraCA_EMDataBackup MoraCA_EMDataRestore MoraCA_EMDataConvert' cleanup=Mor
 stop=vrxCA_StopSentrel svcstart=vrxCA_StartSentrel halb=vrxCA_RegDriver replace=moraCA_Halb2DriverRemove
 up="RUNNING [bios busio smbus] [date 7.31.0.415 (stand-in)] ipmi:none" none='EM_DEF: EM_DRVMON: EM_UPDATE:'
 
+# A failed first install leaves no service, device or driver behind: the board devices go again.
+step failed-first 1.3.0-fail failure "$replace $halb vrxCA_UnregDriver" "none [] [] ipmi:none [] $none " '' /i {}
 # A first install carries nothing over: no data action runs, nothing is left in the temporary
 # folder. (Wine's SMBIOS table has no IPMI controller: ImbDrvNT is never needed.)
 step install 1.0.0 0 "$replace $halb vrxCA_FinalConfig $svcstart" "$up [1.0.0] $none e3b0c44298fc1c14" \
