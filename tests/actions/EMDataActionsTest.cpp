@@ -140,6 +140,9 @@ TEST_F(EMData, NoSavedFileIsLostWhenAnUpgradeRunsAgainBreaksOffOrFails)
     TreeListing saved = BuildDataTree(data, 2, 12);
     saved[L"\\CommonConfig.ccs"] = kUtf16Config;
     CTraceCapture trace(2);
+    // What a backup killed halfway left behind never reaches the data folder.
+    CreateDir((backup + L".partial").c_str());
+    WriteFileBytes(backup + L".partial\\half-written.dat", std::string("stale"));
     EXPECT_EQ(0u, moraCA_EMDataBackup(0) + moraCA_EMDataRestore(0));
     EXPECT_EQ(saved, ListTree(data));
 
