@@ -33,6 +33,7 @@ TEST(ComponentSettingsBackup, ASecondBackupReplacesTheFirstAndNeverReachesItsSou
     EXPECT_FALSE(CComponentSettingsBackup::BackupDirectory(component.c_str(), (dir / L"gone").c_str()));
     EXPECT_EQ((TreeListing{{L"\\b.ccs", "second"}, {L"\\stale.txt", "old"}}), ListTree(root + L"\\a"));
     EXPECT_EQ("read-only 2", ListTree(root)[L"\\b.ccs"]);
+    EXPECT_FALSE(FileExists(root + L"\\b.ccs.previous")) << "the read-only copy it replaced is gone";
 
     // With the component's own folder as the source the backup would lie inside it.
     const std::wstring inner = root + L"\\" + component;
