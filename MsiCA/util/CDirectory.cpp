@@ -341,9 +341,17 @@ bool RemoveDir(const wchar_t* path, bool removeSelf)
     TRACE(4, DIR_TAG L"Remove directory \"%s\"...", path);
     CWalkOutcome outcome;
     WIN32_FIND_DATAW entry;
+    // Held open while the folder is emptied: without delete sharing it cannot be renamed and
+    // replaced by a link between the check below and the walk through it.
+    CFileHandle pinned(CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION opened{};
+    const bool isLink = pinned ? GetFileInformationByHandle(pinned.Get(), &opened) &&
+                                     (opened.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                               : IsLinkPath(path);
     // A link given as path is removed as a link, never listed.
-    CFindHandle find(IsLinkPath(path) ? INVALID_HANDLE_VALUE
-                                      : FindFirstFileW(JoinPath(path, L"*").c_str(), &entry));
+    CFindHandle find(isLink ? INVALID_HANDLE_VALUE : FindFirstFileW(JoinPath(path, L"*").c_str(), &entry));
     if (find)
     {
         do
@@ -367,6 +375,7 @@ bool RemoveDir(const wchar_t* path, bool removeSelf)
         return outcome.Report();
     }
     TRACE(5, DIR_TAG L"Removing directory parent \"%s\"...", path);
+    pinned.Reset();
     if (RetryWithoutReadOnly(path, [&] { return RemoveDirectoryW(path); }))
     {
         TRACE(4, DIR_TAG L"Removed directory parent \"%s\" - OK!", path);

@@ -38,6 +38,25 @@ BOOL WINAPI RefusingReadOnlyCopyFileW(LPCWSTR source, LPCWSTR destination, BOOL 
     SetLastError(ERROR_ACCESS_DENIED);
     return !readOnly && ORIGINAL(CopyFileW)(source, destination, failIfExists);
 }
+// Another account's moves while the removal walks a folder it planted: "Swapped" becomes a
+// link once listed, and the folder being emptied is to be renamed away.
+std::wstring g_walked;
+DWORD g_renameError;
+BOOL WINAPI SwappedGetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+{
+    wchar_t path[MAX_PATH] = L"";
+    GetFinalPathNameByHandleW(file, path, MAX_PATH, 0);
+    const BOOL got = ORIGINAL(GetFileInformationByHandle)(file, information);
+    if (wcsstr(path, L"\\Swapped"))
+        information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return got;
+}
+HANDLE WINAPI RenamingFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
+{
+    if (g_walked + L"\\*" == pattern)
+        g_renameError = MoveFileExW(g_walked.c_str(), (g_walked + L"-moved").c_str(), 0) ? 0 : GetLastError();
+    return ORIGINAL(FindFirstFileW)(pattern, entry);
+}
 } // namespace
 
 TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
@@ -107,4 +126,24 @@ TEST(CDirectory, FailuresAreTracedAndTheWalkGoesOn)
     trace.Clear();
     EXPECT_FALSE(CopyDir(target.c_str(), (dir / L"file\\sub").c_str()));
     EXPECT_EQ(1u, trace.Count(L"ERROR 0x"));
+}
+
+TEST(CDirectory, ARemovalNeverWalksThroughAFolderSwappedForALink)
+{
+    CTestDir dir;
+    const std::wstring planted = dir / L"planted";
+    g_walked = planted + L"\\Walked";
+    for (const std::wstring& folder : {planted + L"\\Swapped", g_walked})
+    {
+        CreateDir(folder.c_str());
+        WriteFileBytes(folder + L"\\victim.txt", std::string("behind the link"));
+    }
+    CFaultInjector injector;
+    injector.Replace("kernel32.dll", "GetFileInformationByHandle", &SwappedGetFileInformationByHandle);
+    injector.Replace("kernel32.dll", "FindFirstFileW", &RenamingFindFirstFileW);
+    g_renameError = 0xdeadbeef;
+    EXPECT_FALSE(RemoveDir(planted.c_str(), true));
+    EXPECT_EQ("behind the link", ListTree(planted)[L"\\Swapped\\victim.txt"]);
+    EXPECT_NE(0u, g_renameError) << "the folder being emptied could be renamed and replaced";
+    EXPECT_FALSE(FileExists(g_walked)) << "emptied and removed";
 }
