@@ -81,6 +81,9 @@ TEST(ServiceActions, StartAndStopTheCoreService)
     EXPECT_EQ(DWORD{SERVICE_STOPPED}, ServiceState(L"SntSvc"));
     EXPECT_EQ(5000u, clock.Sleeps().back());
     EXPECT_EQ(DWORD{SERVICE_STATE_ALL}, g_dependentsAsked); // dependents started and stopped too
+    EXPECT_TRUE(trace.Contains(L"Sentrel service successfully stopped!"));
+    EXPECT_EQ(L"", trace.FirstFound({L"Wait hint", L"Sleep ", L"Open service control manager database"}))
+        << "level 4 lines at level 2";
 }
 
 TEST(ServiceActions, FinalConfigRecordsDateAndVersion)

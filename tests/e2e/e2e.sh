@@ -10,7 +10,7 @@
 set -u
 tools=$1/tools packages=$2 work=$3 prefix=$3/prefix failed=0
 "$tools/wine-stop" "$prefix" --remove && rm -rf "$work" && mkdir -p "$work"
-# A failed run leaves its prefix with the MSI logs for a look.
+# A failed run leaves its prefix for a look; the MSI logs and traces stay in WORK-DIR.
 trap '"$tools/wine-stop" "$prefix" $([ $failed = 0 ] && echo --remove)' EXIT
 run() { "$tools/wine-exec" "$prefix" "$@" 2>/dev/null | tr -d '\r'; }
 expect() { [ "$2" = "$3" ] || { failed=1 && printf 'FAILED: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"; }; }
@@ -29,7 +29,7 @@ step() {
         /qn /l*v "C:\\$name.log" >/dev/null 2>&1
     outcome=$? && [ $outcome != 0 ] && [ "$result" = failure ] && outcome=failure
     expect "$name: msiexec result" "$result" $outcome && echo "$name: $(($(date +%s) - start)) s"
-    log=$prefix/drive_c/$name.log trace=$work/$name.trace
+    log=$work/$name.log trace=$work/$name.trace && cp "$prefix/drive_c/$name.log" "$log"
     iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/trace.log" | tr -d '\r' >"$trace" && rm "$prefix/drive_c/trace.log"
     expect "$name: actions in the trace" "$actions" "$(sed -n 's/^MsiCA  *: \([vm][a-z]*CA_[A-Za-z0-9]*\|MoraCA_[A-Za-z]*\)$/\1/p' "$trace" | xargs)"
     # Wine logs a deferred action also where it schedules it, a rollback action too: the log
