@@ -119,8 +119,7 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
     for (const wchar_t* module : {L"EM_DEF", L"EM_B", L"EM_C"})
         DeleteFileW((bin + L"\\" + module + L".dll.codes").c_str());
     EXPECT_EQ(0u, moraCA_EMDataRestore(0) + moraCA_EMDataConvert(0) + moraCA_EMDataCleanup(0));
-    for (const auto& [module, codes] :
-         {std::pair(L"EM_DEF", "2;3;4;"), {L"EM_B", "2;3;"}, {L"EM_C", "2;3;"}})
+    for (const auto& [module, codes] : {std::pair(L"EM_DEF", "2;3;4;"), {L"EM_B", "2;3;"}, {L"EM_C", "2;3;"}})
     {
         const std::vector<BYTE> received = ReadFileBytes(bin + L"\\" + module + L".dll.codes");
         EXPECT_EQ(codes, std::string(received.begin(), received.end())) << Narrow(module);
