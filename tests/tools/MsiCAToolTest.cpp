@@ -1,10 +1,14 @@
 #include "support/ChildProcess.h"
+#include "support/FaultInjection.h"
+#include "support/PlantedSecurity.h"
 #include "support/TestDevices.h"
 #include "support/TestFiles.h"
 #include "support/TestRegistry.h"
 #include "util/CUniqueHandle.h"
 #include "trace/CTrace.h"
+#include "util/CProtectedAccess.h"
 #include <gtest/gtest.h>
+#include <sddl.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
 #include <algorithm>
@@ -18,16 +22,19 @@ namespace
 class CToolRun
 {
   public:
-    CToolRun(const CTestDir& dir, const std::wstring& arguments) : m_output(dir / L"tool-output.txt")
+    CToolRun(const CTestDir& dir, const std::wstring& arguments)
+        : m_output(dir / L"tool-output.txt"), m_errors(dir / L"tool-errors.txt")
     {
         SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
         const CKernelHandle file(CreateFileW(m_output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const CKernelHandle errors(CreateFileW(m_errors.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = file.Get();
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdError = errors.Get();
         std::wstring line = L"\"" + BinPath(L"MsiCATool.exe") + L"\" " + arguments;
         PROCESS_INFORMATION process{};
         EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
@@ -47,9 +54,16 @@ class CToolRun
         const std::vector<BYTE> bytes = ReadFileBytes(m_output);
         return std::string(bytes.begin(), bytes.end());
     }
+    // Standard error, once the tool has ended.
+    std::string Errors()
+    {
+        Wait();
+        const std::vector<BYTE> bytes = ReadFileBytes(m_errors);
+        return std::string(bytes.begin(), bytes.end());
+    }
 
   private:
-    std::wstring m_output;
+    std::wstring m_output, m_errors;
     CKernelHandle m_thread, m_process;
 };
 
@@ -266,6 +280,102 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
 
 namespace
 {
+// A folder's access list as SDDL, read by the test itself.
+std::wstring AccessOf(const std::wstring& folder)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL access = nullptr;
+    wchar_t* text = nullptr;
+    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &access, nullptr, &descriptor) == ERROR_SUCCESS)
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                             DACL_SECURITY_INFORMATION, &text, nullptr);
+    const std::wstring sddl = text ? text : L"";
+    LocalFree(text), LocalFree(descriptor);
+    return sddl;
+}
+
+void SetAccess(const std::wstring& folder, const wchar_t* sddl)
+{
+    CreateDirectoryW(folder.c_str(), nullptr);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL access = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &access, &defaulted);
+    EXPECT_EQ(0u, SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                        DACL_SECURITY_INFORMATION, nullptr, nullptr, access, nullptr));
+    LocalFree(descriptor);
+}
+} // namespace
+
+// The trace writes its file as LocalSystem: no folder that ordinary users may create files in
+// goes unmentioned.
+TEST(MsiCATool, TraceOnWarnsOfAFolderOrdinaryUsersMayCreateFilesIn)
+{
+    {
+        // Owners and entries Wine cannot give.
+        CFaultInjector injector;
+        injector.Replace("advapi32.dll", "GetNamedSecurityInfoW", &PlantedGetNamedSecurityInfoW);
+        const struct
+        {
+            const wchar_t* access;
+            const wchar_t* why; // nullptr: closed
+        } cases[] = {
+            {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", nullptr},
+            {L"O:SYD:(A;;FA;;;SY)(A;;0x100026;;;BU)", L"S-1-5-32-545 may create files in it"},
+            {L"O:SYD:(A;;FA;;;SY)(A;;GW;;;IU)", L"S-1-5-4 may create files in it"},
+            {L"O:SYD:(A;;FA;;;SY)(A;IO;FA;;;AU)(A;;0x100004;;;AU)", nullptr}, // folders only, as in C:\ .
+            {L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)", L"it is owned by S-1-5-21-1-2-3-1001"},
+        };
+        for (const auto& row : cases)
+        {
+            PlantSecurity(L"\\planted", row.access);
+            std::wstring why;
+            EXPECT_EQ(!row.why, CProtectedAccess::IsClosedToUsers(L"C:\\planted", why)) << Narrow(row.access);
+            EXPECT_EQ(row.why ? row.why : L"", why) << Narrow(row.access);
+        }
+    }
+    // Under Wine, Everyone's entry follows the folder's Unix mode bits.
+    CleanTraceKeys clean;
+    CTestDir dir;
+    wchar_t programData[MAX_PATH];
+    ExpandEnvironmentStringsW(L"%ProgramData%\\MsiCA", programData, MAX_PATH);
+    const std::wstring open = dir / L"open", defaultFolder = programData, everyone = L"D:(A;OICI;FA;;;WD)";
+    SetAccess(open, everyone.c_str());
+    SetAccess(defaultFolder, everyone.c_str());
+    const struct
+    {
+        std::wstring arguments;
+        DWORD exitCode;
+        std::wstring errors;
+    } runs[] = {
+        {L"trace on", 1,
+         defaultFolder +
+             L" is not used for the trace: S-1-1-0 may write into it. Remove it, or give --path.\r\n"},
+        {L"trace on", 0, L""}, // with the folder removed first
+        {L"trace on --path \"" + open + L"\\trace.log\"", 0,
+         L"WARNING: other users may create files in " + open +
+             L" (S-1-1-0 may create files in it): they could read the trace or plant files beside it.\r\n"},
+        {L"trace on --path \"" + dir / L"trace.log\"", 0, L""},
+    };
+    for (const auto& run : runs)
+    {
+        CToolRun tool(dir, run.arguments);
+        EXPECT_EQ(run.exitCode, tool.Wait()) << Narrow(run.arguments);
+        EXPECT_EQ(Narrow(run.errors), tool.Errors()) << Narrow(run.arguments);
+        if (run.exitCode)
+            RemoveTree(defaultFolder);
+    }
+    EXPECT_EQ(std::wstring::npos, AccessOf(defaultFolder).find(L";;;WD)")) << Narrow(AccessOf(defaultFolder));
+    EXPECT_NE(std::wstring::npos, AccessOf(dir.Path()).find(L";;;WD)"))
+        << "Wine's folders give Everyone an entry";
+    RemoveTree(defaultFolder);
+}
+
+namespace
+{
 // What inspect must leave as it was: registry, services, devices and the files of the
 // temporary folder, where the test's layout lies too.
 std::string MachineSnapshot(const CTestDir& scratch)
@@ -301,7 +411,7 @@ std::string MachineSnapshot(const CTestDir& scratch)
     wchar_t temp[MAX_PATH];
     const std::wstring tempDir(temp, GetTempPathW(MAX_PATH, temp) - 1);
     for (const auto& [path, content] : ListTree(tempDir))
-        if (tempDir + path != scratch / L"tool-output.txt")
+        if (tempDir + path != scratch / L"tool-output.txt" && tempDir + path != scratch / L"tool-errors.txt")
             snapshot += Narrow(path) + " " + std::to_string(std::hash<std::string>()(content)) + "\n";
     return snapshot;
 }

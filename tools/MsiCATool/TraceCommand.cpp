@@ -1,6 +1,7 @@
 #include "TraceCommand.h"
 #include "CTraceSettings.h"
 #include "ErrorText.h"
+#include "TraceFolder.h"
 #include "trace/CTrace.h"
 #include "util/CRegistryKey.h"
 #include "util/StringFormat.h"
@@ -13,7 +14,9 @@ const wchar_t kTraceUsage[] =
     L"           [--dynamic SECONDS]\r\n"
     L"      Turns the trace on with these sinks (default: file) and no others. Level 6 writes\r\n"
     L"      everything (default), 1 only errors and results. FILE defaults to\r\n"
-    L"      %SystemRoot%\\Temp\\MsiCA-trace.log; SIZE (bytes, or with K, M or G) is where a file\r\n"
+    L"      %ProgramData%\\MsiCA\\MsiCA-trace.log, in a folder the tool creates that only the system\r\n"
+    L"      and administrators may change; another FILE's folder is checked and a warning shown\r\n"
+    L"      when other users may create files in it. SIZE (bytes, or with K, M or G) is where a file\r\n"
     L"      is rotated to FILE.txt, or a ring's fixed size (default 50M). Prefixes default to\r\n"
     L"      date,time. --dynamic makes running processes re-read the settings. msilog sends the\r\n"
     L"      lines of each running action into the installer's verbose log (msiexec /l*v).\r\n"
@@ -24,7 +27,6 @@ const wchar_t kTraceUsage[] =
 
 namespace
 {
-const wchar_t kDefaultPath[] = L"%SystemRoot%\\Temp\\MsiCA-trace.log";
 constexpr size_t kLongestPath = 259; // the trace reads at most 520 bytes of "TraceFile"
 
 bool ParseNumber(const std::wstring& text, ULONGLONG& value)
@@ -104,7 +106,7 @@ int TurnOn(CArguments& arguments, CConsoleOutput& err)
             return Fail(err, L"Unknown sink \"" + sink + L"\": file, ring, console, debugger or msilog");
         }
     }
-    settings.path = kDefaultPath;
+    settings.path = kDefaultTracePath;
     if (arguments.Value(L"path", settings.path) &&
         (settings.path.empty() || settings.path.size() > kLongestPath))
     {
@@ -147,6 +149,16 @@ int TurnOn(CArguments& arguments, CConsoleOutput& err)
     if (!arguments.Error().empty() || !arguments.Unknown().empty() || arguments.Positionals().size() != 1)
     {
         return Fail(err, L"Usage:\r\n" + std::wstring(kTraceUsage));
+    }
+    std::wstring warning, error;
+    if (settings.fileLevel != 0 && !PrepareTraceFolder(settings.path, warning, error))
+    {
+        err << error << L"\r\n";
+        return 1;
+    }
+    if (!warning.empty())
+    {
+        err << warning << L"\r\n";
     }
     const LONG status = settings.Write();
     return status == ERROR_SUCCESS ? 0 : ReportWrite(err, status);
