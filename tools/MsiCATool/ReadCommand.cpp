@@ -2,15 +2,7 @@
 #include "CLineFilter.h"
 #include "CTraceReader.h"
 #include "ErrorText.h"
-
-const wchar_t kReadUsage[] =
-    L"  read FILE [--rotated] [--errors] [--find TEXT]... [--follow [--seconds N]]\r\n"
-    L"      Prints a trace file as text: an ordinary file (UTF-16 or ANSI) as it stands, a ring\r\n"
-    L"      file in time order, oldest text first.\r\n"
-    L"      --rotated    first the older file FILE.txt that rotation left\r\n"
-    L"      --errors     only lines with ERROR, FATAL or WARNING\r\n"
-    L"      --find TEXT  only lines with TEXT (case counts; repeat or separate by commas)\r\n"
-    L"      --follow     keep printing what is written, until Ctrl+C or N seconds passed\r\n";
+#include <memory>
 
 namespace
 {
@@ -20,28 +12,37 @@ void Show(CConsoleOutput& out, CLineFilter& filter, const std::wstring& text)
 {
     out.Write(filter.Take(text));
 }
-} // namespace
 
-int RunReadCommand(CArguments& arguments, CConsoleOutput& out, CConsoleOutput& err)
+struct ReadOptions
 {
-    const bool rotated = arguments.Flag(L"rotated");
-    const bool follow = arguments.Flag(L"follow");
-    std::vector<std::wstring> markers = arguments.Values(L"find");
-    if (arguments.Flag(L"errors"))
+    std::string file;
+    bool rotated = false;
+    bool errors = false;
+    std::vector<std::string> markers;
+    bool follow = false;
+    std::string seconds;
+};
+
+int Read(const ReadOptions& options, CConsoleOutput& out, CConsoleOutput& err)
+{
+    std::vector<std::wstring> markers;
+    for (const std::string& marker : options.markers)
+    {
+        markers.push_back(Wide(marker));
+    }
+    if (options.errors)
     {
         markers.insert(markers.end(), {L"ERROR", L"FATAL", L"WARNING"});
     }
-    std::wstring secondsText;
-    const bool timed = arguments.Value(L"seconds", secondsText);
-    const std::vector<std::wstring> files = arguments.Positionals();
-    if (!arguments.Error().empty() || !arguments.Unknown().empty() || files.size() != 1 ||
-        (timed && (!follow || secondsText.empty() || secondsText.size() > 9 ||
-                   secondsText.find_first_not_of(L"0123456789") != std::wstring::npos)))
+    unsigned long long seconds = 0;
+    const bool timed = !options.seconds.empty();
+    if (timed && !ParseNumber(Wide(options.seconds), seconds))
     {
-        err << L"Usage:\r\n" << kReadUsage;
-        return 2;
+        RejectValue(L"--seconds needs a number of seconds");
     }
-    const std::wstring& path = files[0];
+    const std::wstring path = Wide(options.file);
+    const bool rotated = options.rotated;
+    const bool follow = options.follow;
     CLineFilter filter(markers);
 
     if (rotated)
@@ -64,12 +65,12 @@ int RunReadCommand(CArguments& arguments, CConsoleOutput& out, CConsoleOutput& e
     if (error != ERROR_SUCCESS && !(follow && error == ERROR_FILE_NOT_FOUND))
     {
         err << L"Cannot read " << path << L": " << ErrorText(error) << L"\r\n";
-        return 1;
+        return kExitFailed;
     }
     Show(out, filter, text);
     if (follow)
     {
-        const ULONGLONG end = GetTickCount64() + std::stoull(timed ? secondsText : L"0") * 1000;
+        const ULONGLONG end = GetTickCount64() + seconds * 1000;
         while (!timed || GetTickCount64() < end)
         {
             Sleep(kPollMs);
@@ -85,5 +86,25 @@ int RunReadCommand(CArguments& arguments, CConsoleOutput& out, CConsoleOutput& e
     {
         out << L"\r\n";
     }
-    return 0;
+    return kExitDone;
+}
+} // namespace
+
+void AddReadCommand(CLI::App& tool, CToolStreams& streams)
+{
+    CLI::App& read = *tool.add_subcommand(
+        "read", "Prints a trace file as text: an ordinary file (UTF-16 or ANSI) as it stands, a ring file in "
+                "time order, oldest text first.");
+    auto options = std::make_shared<ReadOptions>();
+    read.add_option("FILE", options->file, "The trace file")->required();
+    read.add_flag("--rotated", options->rotated, "First the older file FILE.txt that rotation left");
+    read.add_flag("--errors", options->errors, "Only lines with ERROR, FATAL or WARNING");
+    read.add_option("--find", options->markers,
+                    "Only lines with TEXT (case counts; repeat or separate by commas)")
+        ->delimiter(',')
+        ->allow_extra_args(false);
+    CLI::Option* follow =
+        read.add_flag("--follow", options->follow, "Keep printing what is written, until Ctrl+C");
+    read.add_option("--seconds", options->seconds, "With --follow: stop after N seconds")->needs(follow);
+    read.callback([options, &streams] { streams.exitCode = Read(*options, streams.out, streams.err); });
 }
