@@ -22,7 +22,8 @@ namespace
 class CToolRun
 {
   public:
-    CToolRun(const CTestDir& dir, const std::wstring& arguments)
+    // Standard output goes into a file of dir, or into output when given.
+    CToolRun(const CTestDir& dir, const std::wstring& arguments, HANDLE output = nullptr)
         : m_output(dir / L"tool-output.txt"), m_errors(dir / L"tool-errors.txt")
     {
         SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
@@ -33,7 +34,7 @@ class CToolRun
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = file.Get();
+        startup.hStdOutput = output ? output : file.Get();
         startup.hStdError = errors.Get();
         std::wstring line = L"\"" + BinPath(L"MsiCATool.exe") + L"\" " + arguments;
         PROCESS_INFORMATION process{};
@@ -41,10 +42,10 @@ class CToolRun
                                    &startup, &process));
         m_thread.Reset(process.hThread), m_process.Reset(process.hProcess);
     }
-    DWORD Wait()
+    DWORD Wait(DWORD ms = 60000)
     {
         DWORD code = 0xFFFFFFFF;
-        if (WaitForSingleObject(m_process.Get(), 60000) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(m_process.Get(), ms) == WAIT_OBJECT_0)
             GetExitCodeProcess(m_process.Get(), &code);
         return code;
     }
@@ -196,7 +197,7 @@ TEST(MsiCATool, ReadsAnAnsiFileAndKeepsTheMarkedLinesInOrder)
     EXPECT_EQ(Narrow(lines[0]) + "\r\n" + Narrow(lines[2]) + "\r\n" + Narrow(lines[3]) + "\r\n",
               CToolRun(dir, L"read --errors \"" + path + L"\"").Output());
     EXPECT_EQ(Narrow(lines[1]) + "\r\n" + Narrow(lines[4]) + "\r\n",
-              CToolRun(dir, L"read \"" + path + L"\" --find fine,done").Output());
+              CToolRun(dir, L"read \"" + path + L"\" --find FINE,Done --ignore-case").Output());
 }
 
 // While the library writes, the tool follows an ordinary file across its rotations and a
@@ -220,6 +221,37 @@ TEST(MsiCATool, FollowsAGrowingTraceAcrossRotationsAndWraps)
                           ring ? "ring" : "ordinary");
         EXPECT_LE(seams, 4); // one per wrap at most
     }
+}
+
+// Like tail -f: the last lines first, then what is written, until the reader closes the pipe.
+TEST(MsiCATool, FollowsFromTheLastLinesUntilItsReaderCloses)
+{
+    CleanTraceKeys clean;
+    CTestDir dir;
+    TraceFileConfig config(dir / L"trace.log", false, 1 << 20);
+    CTrace trace;
+    PrintLines(trace, 0, 20);
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    CKernelHandle reader(readEnd);
+    CToolRun tool(dir, L"read --follow --lines 3 \"" + dir / L"trace.log\"", writeEnd);
+    CloseHandle(writeEnd);
+    std::string output;
+    auto readUntil = [&](const std::string& line) {
+        char buffer[4096];
+        DWORD size = 0;
+        while (output.find(line) == std::string::npos &&
+               ReadFile(readEnd, buffer, sizeof(buffer), &size, nullptr))
+            output.append(buffer, size);
+    };
+    readUntil(Narrow(LineText(19)));
+    PrintLines(trace, 20, 5);
+    readUntil(Narrow(LineText(24)));
+    ExpectConsecutive(LineNumbers(output, false), 17, 24, "the last 3, then the new");
+    reader.Reset();
+    EXPECT_EQ(0u, tool.Wait(3000)) << "ends once its output is closed";
 }
 
 TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)

@@ -7,10 +7,23 @@
 namespace
 {
 constexpr DWORD kPollMs = 250;
+constexpr size_t kFollowedLines = 10;
+constexpr size_t kAllLines = SIZE_MAX;
 
-void Show(CConsoleOutput& out, CLineFilter& filter, const std::wstring& text)
+// The text's last count lines. A trace line begins with its line feed, and the newest line
+// has none behind it yet; a line feed at the very end ends a line and starts none.
+std::wstring LastLines(const std::wstring& text, size_t count)
 {
-    out.Write(filter.Take(text));
+    size_t start = text.size() - (!text.empty() && text.back() == L'\n' ? 1 : 0);
+    for (size_t found = 0; found < count; ++found)
+    {
+        start = start == 0 ? std::wstring::npos : text.rfind(L'\n', start - 1);
+        if (start == std::wstring::npos)
+        {
+            return text;
+        }
+    }
+    return text.substr(start + 1);
 }
 
 struct ReadOptions
@@ -19,9 +32,29 @@ struct ReadOptions
     bool rotated = false;
     bool errors = false;
     std::vector<std::string> markers;
+    bool ignoreCase = false;
     bool follow = false;
+    std::string lines;
     std::string seconds;
 };
+
+size_t LineCount(const ReadOptions& options)
+{
+    unsigned long long count = 0;
+    if (options.lines.empty())
+    {
+        return options.follow ? kFollowedLines : kAllLines;
+    }
+    if (Lower(options.lines) == L"all")
+    {
+        return kAllLines;
+    }
+    if (!ParseNumber(Wide(options.lines), count))
+    {
+        RejectValue(L"--lines needs a number of lines, or all");
+    }
+    return static_cast<size_t>(count);
+}
 
 int Read(const ReadOptions& options, CConsoleOutput& out, CConsoleOutput& err)
 {
@@ -34,6 +67,7 @@ int Read(const ReadOptions& options, CConsoleOutput& out, CConsoleOutput& err)
     {
         markers.insert(markers.end(), {L"ERROR", L"FATAL", L"WARNING"});
     }
+    const size_t lines = LineCount(options);
     unsigned long long seconds = 0;
     const bool timed = !options.seconds.empty();
     if (timed && !ParseNumber(Wide(options.seconds), seconds))
@@ -41,44 +75,40 @@ int Read(const ReadOptions& options, CConsoleOutput& out, CConsoleOutput& err)
         RejectValue(L"--seconds needs a number of seconds");
     }
     const std::wstring path = Wide(options.file);
-    const bool rotated = options.rotated;
-    const bool follow = options.follow;
-    CLineFilter filter(markers);
+    CLineFilter filter(markers, options.ignoreCase);
 
-    if (rotated)
+    std::wstring shown;
+    std::wstring text;
+    if (options.rotated)
     {
-        std::wstring text;
         const DWORD error = CTraceReader(path + L".txt").Poll(text);
         if (error == ERROR_SUCCESS)
         {
-            Show(out, filter, text);
+            shown = filter.Take(text);
         }
         else if (error != ERROR_FILE_NOT_FOUND)
         {
             err << L"Cannot read " << path << L".txt: " << ErrorText(error) << L"\r\n";
         }
     }
-
     CTraceReader reader(path);
-    std::wstring text;
-    DWORD error = reader.Poll(text);
-    if (error != ERROR_SUCCESS && !(follow && error == ERROR_FILE_NOT_FOUND))
+    const DWORD error = reader.Poll(text);
+    if (error != ERROR_SUCCESS && !(options.follow && error == ERROR_FILE_NOT_FOUND))
     {
         err << L"Cannot read " << path << L": " << ErrorText(error) << L"\r\n";
         return kExitFailed;
     }
-    Show(out, filter, text);
-    if (follow)
+    shown += filter.Take(text) + (options.follow ? L"" : filter.Finish());
+    out.Write(LastLines(shown, lines));
+    // Followed until the time is up, or whoever reads the output has closed it.
+    const ULONGLONG end = GetTickCount64() + seconds * 1000;
+    while (options.follow && (!timed || GetTickCount64() < end) && !out.IsClosed())
     {
-        const ULONGLONG end = GetTickCount64() + seconds * 1000;
-        while (!timed || GetTickCount64() < end)
+        Sleep(kPollMs);
+        // A file missing for a moment (between rotation's delete and rename) is waited for.
+        if (reader.Poll(text) == ERROR_SUCCESS)
         {
-            Sleep(kPollMs);
-            // A file missing for a moment (between rotation's delete and rename) is waited for.
-            if (reader.Poll(text) == ERROR_SUCCESS)
-            {
-                Show(out, filter, text);
-            }
+            out.Write(filter.Take(text));
         }
     }
     out.Write(filter.Finish());
@@ -99,12 +129,17 @@ void AddReadCommand(CLI::App& tool, CToolStreams& streams)
     read.add_option("FILE", options->file, "The trace file")->required();
     read.add_flag("--rotated", options->rotated, "First the older file FILE.txt that rotation left");
     read.add_flag("--errors", options->errors, "Only lines with ERROR, FATAL or WARNING");
-    read.add_option("--find", options->markers,
-                    "Only lines with TEXT (case counts; repeat or separate by commas)")
+    read.add_option("--find", options->markers, "Only lines with TEXT (repeat or separate by commas)")
         ->delimiter(',')
         ->allow_extra_args(false);
-    CLI::Option* follow =
-        read.add_flag("--follow", options->follow, "Keep printing what is written, until Ctrl+C");
-    read.add_option("--seconds", options->seconds, "With --follow: stop after N seconds")->needs(follow);
+    read.add_flag("--ignore-case", options->ignoreCase, "--find and --errors match in any case");
+    read.add_option("--lines", options->lines,
+                    "Start at the last N lines (all: the whole file). Default: 10 with --follow, else all")
+        ->type_name("N|all");
+    CLI::Option* follow = read.add_flag(
+        "--follow", options->follow, "Keep printing what is written, until Ctrl+C or the output is closed");
+    read.add_option("--seconds", options->seconds, "With --follow: stop after N seconds")
+        ->type_name("N")
+        ->needs(follow);
     read.callback([options, &streams] { streams.exitCode = Read(*options, streams.out, streams.err); });
 }
