@@ -303,6 +303,49 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
     EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug"));
 }
 
+// The global key is every tracing application's: trace on overrides no one's choice unasked,
+// and trace off puts back what it changed.
+TEST(MsiCATool, TraceOnAndOffLeaveTheSharedSwitchesAsTheyFoundThem)
+{
+    CTestDir dir;
+    auto valueOf = [](const wchar_t* name) {
+        DWORD value = 0;
+        return ReadDwordValue(L"SOFTWARE\\Debug", name, value) ? static_cast<int>(value) : -1;
+    };
+    const struct
+    {
+        const char* name;
+        int enabled, dynamic; // before; -1: absent
+        const wchar_t* options;
+        DWORD exitCode;
+        int enabledOn, dynamicOn;
+    } rows[] = {
+        {"absent stays absent", -1, -1, L"", 0, -1, -1},
+        {"another's 0 is kept", 0, 60, L"", 1, 0, 60},
+        {"--force sets it to 1", 0, 60, L"--FORCE --dynamic 30", 0, 1, 30},
+        {"--dynamic 0 removes it", 1, 60, L"--dynamic 0", 0, 1, -1},
+    };
+    for (const auto& row : rows)
+    {
+        CleanTraceKeys clean;
+        CTestKey global(L"SOFTWARE\\Debug"), other(L"SOFTWARE\\Debug\\Other");
+        for (const auto& [name, value] :
+             {std::pair(L"TraceEnabled", row.enabled), {L"DynamicUpdate", row.dynamic}})
+            if (value >= 0)
+                global.SetDword(name, value);
+        CToolRun on(dir, L"trace on --path \"" + dir / L"t.log\" " + row.options);
+        EXPECT_EQ(row.exitCode, on.Wait()) << row.name;
+        EXPECT_EQ(row.exitCode != 0, on.Errors().find("has TraceEnabled 0") != std::string::npos) << row.name;
+        EXPECT_EQ(row.enabledOn, valueOf(L"TraceEnabled")) << row.name;
+        EXPECT_EQ(row.dynamicOn, valueOf(L"DynamicUpdate")) << row.name;
+        EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait()) << row.name;
+        EXPECT_EQ(row.enabled, valueOf(L"TraceEnabled")) << row.name;
+        EXPECT_EQ(row.dynamic, valueOf(L"DynamicUpdate")) << row.name;
+        EXPECT_TRUE(KeyExists(L"SOFTWARE\\Debug\\Other")) << row.name;
+        EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug\\MsiCA")) << row.name;
+    }
+}
+
 // What an administrator mistypes is named in one line, with the help to read; nothing changes.
 TEST(MsiCATool, NamesEachBadCommandLineInOneLine)
 {

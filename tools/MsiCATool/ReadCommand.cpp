@@ -126,7 +126,7 @@ void AddReadCommand(CLI::App& tool, CToolStreams& streams)
         "read", "Prints a trace file as text: an ordinary file (UTF-16 or ANSI) as it stands, a ring file in "
                 "time order, oldest text first.");
     auto options = std::make_shared<ReadOptions>();
-    read.add_option("FILE", options->file, "The trace file")->required();
+    read.add_option("FILE", options->file, "The trace file")->type_name("")->required();
     read.add_flag("--rotated", options->rotated, "First the older file FILE.txt that rotation left");
     read.add_flag("--errors", options->errors, "Only lines with ERROR, FATAL or WARNING");
     read.add_option("--find", options->markers, "Only lines with TEXT (repeat or separate by commas)")

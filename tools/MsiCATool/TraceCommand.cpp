@@ -44,6 +44,7 @@ struct TraceOnOptions
     std::string limit;
     std::vector<std::string> prefixes{"date", "time"};
     std::string dynamic;
+    bool force = false;
 };
 
 CTraceSettings Settings(const TraceOnOptions& options)
@@ -116,6 +117,7 @@ CTraceSettings Settings(const TraceOnOptions& options)
         settings.setDynamicUpdate = true;
         settings.dynamicUpdate = static_cast<DWORD>(number);
     }
+    settings.forceEnabled = options.force;
     return settings;
 }
 
@@ -132,7 +134,18 @@ int TurnOn(const CTraceSettings& settings, CConsoleOutput& err)
         err << warning << L"\r\n";
     }
     const LONG status = settings.Write();
-    return status == ERROR_SUCCESS ? kExitDone : ReportWrite(err, status);
+    if (status != ERROR_SUCCESS)
+    {
+        return ReportWrite(err, status);
+    }
+    if (CTraceSettings::IsSwitchedOff())
+    {
+        err << L"HKLM\\" << CTraceSettings::kGlobalKey
+            << L" has TraceEnabled 0: another application switched all tracing off there, so MsiCA's trace "
+               L"stays silent. --force sets it to 1 (trace off puts the 0 back).\r\n";
+        return kExitFailed;
+    }
+    return kExitDone;
 }
 
 std::wstring TypeName(DWORD type)
@@ -247,22 +260,30 @@ void AddTraceCommand(CLI::App& tool, CToolStreams& streams)
     on.add_option("--sink", options->sinks,
                   "file, ring, console, debugger or msilog (the installer's verbose log of each running "
                   "action); repeat or separate by commas. Default: file")
+        ->type_name("SINK")
         ->delimiter(',')
         ->allow_extra_args(false);
-    on.add_option("--level", options->level, "6 writes everything (default), 1 only errors and results");
+    on.add_option("--level", options->level, "6 writes everything (default), 1 only errors and results")
+        ->type_name("1-6");
     on.add_option("--path", options->path,
                   "The trace file. Default: %ProgramData%\\MsiCA\\MsiCA-trace.log, in a folder the tool "
                   "creates that only the system and administrators may change; another folder is checked "
-                  "and a warning shown when other users may create files in it");
+                  "and a warning shown when other users may create files in it")
+        ->type_name("FILE");
     on.add_option("--limit", options->limit,
                   "Bytes, or with K, M or G: where a file is rotated to FILE.txt, or a ring's fixed size. "
-                  "Default: 50M");
+                  "Default: 50M")
+        ->type_name("SIZE");
     on.add_option("--prefix", options->prefixes,
                   "Line prefixes: date, time, thread, cpu, memory, handles, app or none. Default: date,time")
+        ->type_name("PREFIX")
         ->delimiter(',')
         ->allow_extra_args(false);
     on.add_option("--dynamic", options->dynamic,
-                  "Running processes re-read the settings every SECONDS (0 stops it)");
+                  "Running processes re-read the settings every SECONDS (0 stops it)")
+        ->type_name("SECONDS");
+    on.add_flag("--force", options->force,
+                "Where another application has set HKLM\\SOFTWARE\\Debug's TraceEnabled to 0, set it to 1");
     on.callback([options, &streams] {
         const CTraceSettings settings = Settings(*options);
         streams.exitCode = TurnOn(settings, streams.err);
