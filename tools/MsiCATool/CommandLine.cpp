@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "CollectCommand.h"
 #include "InspectCommand.h"
 #include "ReadCommand.h"
 #include "TraceCommand.h"
@@ -138,6 +139,7 @@ int RunCommandLine(const std::vector<std::wstring>& words, CToolStreams& streams
     AddTraceCommand(tool, streams);
     AddReadCommand(tool, streams);
     AddInspectCommand(tool, streams);
+    AddCollectCommand(tool, streams);
     FinishHelp(tool);
 
     // CLI11 takes the words last first.

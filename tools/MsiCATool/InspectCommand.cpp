@@ -183,7 +183,7 @@ void AddServices(CReport& report)
 {
     CReport& list = report.Array(L"services");
     CServiceHandle database(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    for (const wchar_t* name : {L"ImbDrvNT", L"Halb"})
+    for (const wchar_t* name : {L"SntSvc", L"ImbDrvNT", L"Halb"})
     {
         CReport& item = list.Item().Set(L"service", name).Set(L"state", ServiceState(database.Get(), name));
         CDriverInstaller installer;
@@ -479,7 +479,9 @@ void AddModules(CReport& report, const std::wstring& fileRoot)
         }
     }
 }
-int Inspect(bool json, bool listStructures, CConsoleOutput& out)
+} // namespace
+
+std::wstring InspectText(bool json, bool listStructures)
 {
     // The library's code traces as it goes; what a machine has configured must not be written to.
     g_Trace.Silence();
@@ -492,19 +494,11 @@ int Inspect(bool json, bool listStructures, CConsoleOutput& out)
     AddServices(report);
     AddSmbios(report, fileRoot, listStructures);
     AddModules(report, fileRoot);
-    if (json)
-    {
-        out << report.Json();
-    }
-    else
-    {
-        out << L"MsiCA inspect: what the driver and extension-module actions would decide on this machine "
-               L"(nothing was changed)\r\n\r\n"
-            << report.Text();
-    }
-    return kExitDone;
+    return json ? report.Json()
+                : L"MsiCA inspect: what the driver and extension-module actions would decide on this machine "
+                  L"(nothing was changed)\r\n\r\n" +
+                      report.Text();
 }
-} // namespace
 
 void AddInspectCommand(CLI::App& tool, CToolStreams& streams)
 {
@@ -517,6 +511,5 @@ void AddInspectCommand(CLI::App& tool, CToolStreams& streams)
     auto json = std::make_shared<bool>(false), structures = std::make_shared<bool>(false);
     inspect.add_flag("--structures", *structures, "Lists every SMBIOS structure");
     inspect.add_flag("--json", *json, "The same as JSON, for scripts");
-    inspect.callback(
-        [json, structures, &streams] { streams.exitCode = Inspect(*json, *structures, streams.out); });
+    inspect.callback([json, structures, &streams] { streams.out << InspectText(*json, *structures); });
 }

@@ -7,6 +7,7 @@
 #include "util/StringFormat.h"
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <cwctype>
 
 namespace
@@ -164,7 +165,7 @@ std::wstring TypeName(DWORD type)
 }
 
 // Every value of a key as stored, so that a value the trace ignores shows too.
-void ShowValues(CConsoleOutput& out, const wchar_t* path)
+void ShowValues(std::wostringstream& out, const wchar_t* path)
 {
     CRegistryKey key;
     if (key.Open(path, KEY_QUERY_VALUE | KEY_WOW64_64KEY) != ERROR_SUCCESS)
@@ -213,9 +214,11 @@ std::wstring LevelText(DWORD level)
     return level ? L"level " + std::to_wstring(level) : L"off";
 }
 
-// The settings as the library's own trace object reads them.
-int Show(CConsoleOutput& out)
+} // namespace
+
+std::wstring TraceSettingsText()
 {
+    std::wostringstream out;
     g_Trace.ReadConfig();
     const bool fileOn = g_Trace.FileLevel() != 0 && *g_Trace.FilePath();
     const bool anySink = fileOn || g_Trace.ConsoleLevel() || g_Trace.DebuggerLevel() || g_Trace.MsiLogLevel();
@@ -244,9 +247,8 @@ int Show(CConsoleOutput& out)
     out << L"Registry values below HKLM:\r\n";
     ShowValues(out, CTraceSettings::kGlobalKey);
     ShowValues(out, CTraceSettings::kApplicationKey);
-    return 0;
+    return out.str();
 }
-} // namespace
 
 void AddTraceCommand(CLI::App& tool, CToolStreams& streams)
 {
@@ -289,7 +291,7 @@ void AddTraceCommand(CLI::App& tool, CToolStreams& streams)
         streams.exitCode = TurnOn(settings, streams.err);
         if (streams.exitCode == kExitDone)
         {
-            streams.exitCode = Show(streams.out);
+            streams.out << TraceSettingsText();
         }
     });
 
@@ -310,5 +312,5 @@ void AddTraceCommand(CLI::App& tool, CToolStreams& streams)
     trace
         .add_subcommand("show",
                         "Prints what is configured now, as the trace reads it, and the registry values.")
-        ->callback([&streams] { streams.exitCode = Show(streams.out); });
+        ->callback([&streams] { streams.out << TraceSettingsText(); });
 }
