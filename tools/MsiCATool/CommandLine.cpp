@@ -142,9 +142,14 @@ int RunCommandLine(const std::vector<std::wstring>& words, CToolStreams& streams
     AddCollectCommand(tool, streams);
     FinishHelp(tool);
 
-    // CLI11 takes the words last first.
+    // CLI11 takes the words last first. "help COMMAND" is "COMMAND --help".
+    const bool help = !words.empty() && Lower(Utf8(words.front())) == L"help";
     std::vector<std::string> reversed;
-    for (auto word = words.rbegin(); word != words.rend(); ++word)
+    if (help)
+    {
+        reversed.push_back("--help");
+    }
+    for (auto word = words.rbegin(); word != words.rend() - (help ? 1 : 0); ++word)
     {
         reversed.push_back(*word == L"/?" ? "--help" : Utf8(*word));
     }
