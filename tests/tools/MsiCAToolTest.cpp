@@ -22,19 +22,20 @@
 
 namespace
 {
-// MsiCATool running with its standard output in a file of the test's folder.
+// MsiCATool running with its standard output and error in files of the test's folder.
 class CToolRun
 {
   public:
-    // Standard output goes into a file of dir, or into output when given.
+    // Standard output goes into output instead when given.
     CToolRun(const CTestDir& dir, const std::wstring& arguments, HANDLE output = nullptr)
         : m_output(dir / L"tool-output.txt"), m_errors(dir / L"tool-errors.txt")
     {
         SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        const CKernelHandle file(CreateFileW(m_output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        const CKernelHandle errors(CreateFileW(m_errors.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        auto create = [&](const std::wstring& path) {
+            return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
+                               nullptr);
+        };
+        const CKernelHandle file(create(m_output)), errors(create(m_errors));
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -53,21 +54,20 @@ class CToolRun
             GetExitCodeProcess(m_process.Get(), &code);
         return code;
     }
+    // Standard output of a run that succeeded; standard error, once the tool has ended.
     std::string Output()
     {
         EXPECT_EQ(0u, Wait());
-        const std::vector<BYTE> bytes = ReadFileBytes(m_output);
-        return std::string(bytes.begin(), bytes.end());
+        return Text(m_output);
     }
-    // Standard error, once the tool has ended.
-    std::string Errors()
-    {
-        Wait();
-        const std::vector<BYTE> bytes = ReadFileBytes(m_errors);
-        return std::string(bytes.begin(), bytes.end());
-    }
+    std::string Errors() { return Wait(), Text(m_errors); }
 
   private:
+    static std::string Text(const std::wstring& path)
+    {
+        const std::vector<BYTE> bytes = ReadFileBytes(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
     std::wstring m_output, m_errors;
     CKernelHandle m_thread, m_process;
 };
