@@ -262,41 +262,30 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
 {
     CleanTraceKeys clean;
     CTestDir dir;
-    const std::wstring ring = dir / L"ring.log";
-    EXPECT_EQ(0u, CToolRun(dir, L"Trace ON --Sink RING --LEVEL 3 --limit 4k --prefix Date,THREAD --path \"" +
-                                    ring + L"\"")
-                      .Wait());
+    SetEnvironmentVariableW(L"TRACE_DIR", dir.Path().c_str()); // the tool's too
+    EXPECT_EQ(0u,
+              CToolRun(dir, L"Trace ON --Sink RING,debugger,msilog --LEVEL 3 --limit 4k --prefix Date,THREAD "
+                            L"--path %TRACE_DIR%\\ring.log")
+                  .Wait());
     {
         CTrace trace;
         EXPECT_EQ(3u, trace.FileLevel());
         EXPECT_TRUE(trace.IsMemoryMapped());
         EXPECT_EQ(4096u, trace.FileSizeLimit());
-        EXPECT_EQ(ring, trace.FilePath());
-        EXPECT_EQ(0u, trace.ConsoleLevel() + trace.DebuggerLevel() + trace.MsiLogLevel());
+        EXPECT_EQ(dir / L"ring.log", trace.FilePath());
+        EXPECT_EQ(0u, trace.ConsoleLevel());
+        EXPECT_EQ(3u, trace.DebuggerLevel());
+        EXPECT_EQ(3u, trace.MsiLogLevel());
         trace.Print(3, L"\nshown");
     }
-    const std::wstring written = ReadUtf16File(ring);
+    const std::wstring written = ReadUtf16File(dir / L"ring.log");
     EXPECT_EQ(0u, written.find(L"\r\n[20")) << Narrow(written);
     EXPECT_NE(std::wstring::npos, written.find(L") shown")) << Narrow(written);
-
-    EXPECT_EQ(0u, CToolRun(dir, L"trace on --sink file,console,debugger,msilog --level 2 --limit 10M "
-                                L"--path %TEMP%\\msica.log")
-                      .Wait());
-    {
-        CTrace trace;
-        EXPECT_EQ(10u << 20, trace.FileSizeLimit());
-        EXPECT_FALSE(trace.IsMemoryMapped());
-        wchar_t expanded[MAX_PATH];
-        ExpandEnvironmentStringsW(L"%TEMP%\\msica.log", expanded, MAX_PATH);
-        EXPECT_STREQ(expanded, trace.FilePath());
-        EXPECT_EQ(2u, trace.ConsoleLevel());
-        EXPECT_EQ(2u, trace.DebuggerLevel());
-        EXPECT_EQ(2u, trace.MsiLogLevel());
-    }
     const std::string shown = CToolRun(dir, L"trace show").Output();
     EXPECT_NE(std::string::npos, shown.find("MsiCA trace: on")) << shown;
-    EXPECT_NE(std::string::npos, shown.find("TraceFile = %TEMP%\\msica.log  [REG_EXPAND_SZ]")) << shown;
-
+    EXPECT_NE(std::string::npos, shown.find("TraceFile = %TRACE_DIR%\\ring.log  [REG_EXPAND_SZ]")) << shown;
+    EXPECT_EQ(0u, CToolRun(dir, L"trace on --limit 10M --path \"" + dir / L"t.log\"").Wait());
+    EXPECT_EQ(10u << 20, CTrace().FileSizeLimit());
     EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait());
     EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug"));
 }
