@@ -264,7 +264,7 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
     CTestDir dir;
     SetEnvironmentVariableW(L"TRACE_DIR", dir.Path().c_str()); // the tool's too
     EXPECT_EQ(0u,
-              CToolRun(dir, L"Trace ON --Sink RING,debugger,msilog --LEVEL 3 --limit 4k --prefix Date,THREAD "
+              CToolRun(dir, L"Trace ON --Sink RING,debugger,msilog /LEVEL:3 --limit 4k --prefix Date,THREAD "
                             L"--path %TRACE_DIR%\\ring.log")
                   .Wait());
     {
@@ -371,6 +371,7 @@ TEST(MsiCATool, HelpsOnEveryCommandAndNamesEachBadCommandLineInOneLine)
         {L"read x --seconds 3", "--seconds requires --follow", " read"},
         {L"read x --follow --lines some", "--lines needs a number of lines, or all", " read"},
         {L"inspect --colour", "unknown option --colour", " inspect"},
+        {L"read /colour", "unknown option /colour", " read"},
     };
     for (const auto& row : cases)
     {

@@ -58,9 +58,9 @@ std::string ErrorLine(CLI::App& command, const CLI::ParseError& error)
     if (!rest.empty() &&
         (dynamic_cast<const CLI::ExtrasError*>(&error) || dynamic_cast<const CLI::RequiredError*>(&error)))
     {
-        const char* what = rest.front().rfind("-", 0) == 0 ? "unknown option "
-                           : hasCommands                   ? "unknown command "
-                                                           : "unexpected word ";
+        const char* what = (rest.front()[0] == '-' || rest.front()[0] == '/') ? "unknown option "
+                           : hasCommands                                      ? "unknown command "
+                                                                              : "unexpected word ";
         return what + rest.front();
     }
     if (hasCommands && dynamic_cast<const CLI::RequiredError*>(&error))
