@@ -255,7 +255,7 @@ TEST(MsiCATool, FollowsFromTheLastLinesUntilItsReaderCloses)
     readUntil(Narrow(LineText(24)));
     ExpectConsecutive(LineNumbers(output, false), 17, 24, "the last 3, then the new");
     reader.Reset();
-    EXPECT_EQ(0u, tool.Wait(3000)) << "ends once its output is closed";
+    EXPECT_EQ(0u, tool.Wait(10000)) << "ends once its output is closed";
 }
 
 TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
