@@ -7,11 +7,14 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH)
     {
+        g_Trace.SetInLoaderLock(true);
         TRACE(2, MSICA_TAG L"DllMain: DLL_PROCESS_ATTACH");
         DisableThreadLibraryCalls(module);
+        g_Trace.SetInLoaderLock(false);
     }
     else if (reason == DLL_PROCESS_DETACH)
     {
+        g_Trace.SetInLoaderLock(true); // until static termination has destroyed the trace
         TRACE(2, MSICA_TAG L"DllMain: DLL_PROCESS_DETACH");
     }
     return TRUE;

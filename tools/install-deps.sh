@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what building and testing MsiCA needs on Debian 12, if anything is missing.
 set -e
-packages="cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 wixl msitools osslsigncode openssl"
+packages="cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 wixl msitools osslsigncode openssl libcli11-dev nlohmann-json3-dev"
 missing=""
 for package in $packages; do
     dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"

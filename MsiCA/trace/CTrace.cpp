@@ -181,14 +181,22 @@ CTrace::CTrace(const wchar_t* applicationName)
 
 CTrace::~CTrace()
 {
-    if (m_psapi)
-    {
-        FreeLibrary(m_psapi);
-        m_psapi = nullptr;
-        m_getProcessMemoryInfo = nullptr;
-    }
+    // psapi stays loaded: unloading runs under the loader lock, where no library may be freed.
     m_file.CloseMutex();
     m_ring.Reset();
+}
+
+CTraceMemoryInfo CTrace::MemoryInfoFunction()
+{
+    // Older systems have it in psapi only, loaded once outside the loader lock, where loading a
+    // library can deadlock.
+    if (!m_getProcessMemoryInfo && !m_psapiTried && !m_inLoaderLock)
+    {
+        m_psapiTried = true;
+        m_getProcessMemoryInfo =
+            GetProcAddressAs<CTraceMemoryInfo>(LoadLibraryW(L"psapi"), "GetProcessMemoryInfo");
+    }
+    return m_getProcessMemoryInfo;
 }
 
 void CTrace::ReadConfig()
@@ -262,13 +270,11 @@ void CTrace::ReadConfig()
         {
             m_active = true;
         }
-        if (m_memoryUsageOn && !m_psapi)
+        if (m_memoryUsageOn && !m_getProcessMemoryInfo)
         {
-            m_psapi = LoadLibraryW(L"psapi");
-            if (m_psapi)
-            {
-                m_getProcessMemoryInfo = GetProcAddressAs<CTraceMemoryInfo>(m_psapi, "GetProcessMemoryInfo");
-            }
+            // Windows 7 on: kernel32, loaded already, has it; loading psapi waits for Print.
+            m_getProcessMemoryInfo =
+                GetProcAddressAs<CTraceMemoryInfo>(GetModuleHandleW(L"kernel32"), "K32GetProcessMemoryInfo");
         }
     }
     m_lastRead = SecondsSinceStart();
@@ -414,7 +420,7 @@ void CTrace::AppendPrefixes(Line& line)
     }
     unsigned privateKb = 0;
     unsigned workingSetKb = 0;
-    if (m_memoryUsageOn && GetMemoryFigures(m_getProcessMemoryInfo, privateKb, workingSetKb))
+    if (m_memoryUsageOn && GetMemoryFigures(MemoryInfoFunction(), privateKb, workingSetKb))
     {
         AppendFormat(line.text, line.size, line.length, L"{PB %05ukB, MU %05ukB} ", privateKb, workingSetKb);
     }

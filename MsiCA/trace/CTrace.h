@@ -45,6 +45,10 @@ class CTrace
         m_dynamicUpdate = 0;
     }
 
+    // Whether the loader lock is held around the calls that follow (the library's DllMain):
+    // no library is loaded then.
+    void SetInLoaderLock(bool held) { m_inLoaderLock = held; }
+
     // The running custom action's installer handle, for the installer-log sink; 0 when no
     // action runs.
     void SetInstallHandle(MSIHANDLE install) { m_msiLog.SetInstallHandle(install); }
@@ -53,6 +57,9 @@ class CTrace
     static constexpr size_t kLineBufferSize = 512;
 
   private:
+    // The memory-info function, loading psapi for it where kernel32 lacks it and that is safe.
+    CTraceMemoryInfo MemoryInfoFunction();
+
     struct Line
     {
         wchar_t* text;
@@ -79,8 +86,9 @@ class CTrace
     DWORD m_consoleLevel = 0;
     HANDLE m_console = INVALID_HANDLE_VALUE;
     DWORD m_debuggerLevel = 0;
-    HMODULE m_psapi = nullptr;
     CTraceMemoryInfo m_getProcessMemoryInfo = nullptr;
+    bool m_psapiTried = false;
+    bool m_inLoaderLock = false;
     wchar_t m_applicationName[48] = {};
     bool m_timeStampOn = false;
     bool m_dateStampOn = false;

@@ -87,14 +87,52 @@ HANDLE CProtectedAccess::CreateNewFile(const wchar_t* path)
                        nullptr);
 }
 
-bool CProtectedAccess::IsTrusted(const wchar_t* path, std::wstring& why)
+namespace
 {
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+// The first allowed entry that grants any of rights to an account isSuspect names; the
+// reason in why. Entries that only pass on to what is created inside do not count.
+bool FindsWriter(PACL access, DWORD rights, bool (*isSuspect)(PSID), const wchar_t* verb, std::wstring& why)
+{
+    if (!access)
     {
-        why = L"it is a link";
-        return false;
+        why = std::wstring(L"everyone ") + verb + L" it";
+        return true;
     }
+    for (DWORD index = 0; index < access->AceCount; ++index)
+    {
+        ACCESS_ALLOWED_ACE* entry = nullptr;
+        if (!GetAce(access, index, reinterpret_cast<void**>(&entry)) ||
+            entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (entry->Header.AceFlags & INHERIT_ONLY_ACE))
+        {
+            continue;
+        }
+        const PSID sid = &entry->SidStart;
+        if ((entry->Mask & rights) && isSuspect(sid))
+        {
+            why = SidText(sid) + L" " + verb + L" it";
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsUntrustedAccount(PSID sid)
+{
+    return !IsTrustedAccount(sid);
+}
+
+// The groups every signed-in user belongs to.
+bool IsOrdinaryUsers(PSID sid)
+{
+    return IsWellKnownSid(sid, WinBuiltinUsersSid) || IsWellKnownSid(sid, WinAuthenticatedUserSid) ||
+           IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinInteractiveSid);
+}
+
+// Whether path's owner and access list pass: a trusted owner, and no entry that grants
+// rights to an account isSuspect names. why tells the reason when not.
+bool PassesAccessCheck(const wchar_t* path, DWORD rights, bool (*isSuspect)(PSID), const wchar_t* verb,
+                       std::wstring& why)
+{
     PSID owner = nullptr;
     PACL access = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -112,25 +150,25 @@ bool CProtectedAccess::IsTrusted(const wchar_t* path, std::wstring& why)
         why = L"it is owned by " + (owner ? SidText(owner) : std::wstring(L"no one"));
         return false;
     }
-    if (!access)
+    return !FindsWriter(access, rights, isSuspect, verb, why);
+}
+} // namespace
+
+bool CProtectedAccess::IsTrusted(const wchar_t* path, std::wstring& why)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     {
-        why = L"everyone may write into it";
+        why = L"it is a link";
         return false;
     }
-    for (DWORD index = 0; index < access->AceCount; ++index)
-    {
-        ACCESS_ALLOWED_ACE* entry = nullptr;
-        if (!GetAce(access, index, reinterpret_cast<void**>(&entry)) ||
-            entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (entry->Header.AceFlags & INHERIT_ONLY_ACE))
-        {
-            continue;
-        }
-        const PSID sid = &entry->SidStart;
-        if ((entry->Mask & kWriteRights) && !IsTrustedAccount(sid))
-        {
-            why = SidText(sid) + L" may write into it";
-            return false;
-        }
-    }
-    return true;
+    return PassesAccessCheck(path, kWriteRights, IsUntrustedAccount, L"may write into", why);
+}
+
+bool CProtectedAccess::IsClosedToUsers(const wchar_t* folder, std::wstring& why)
+{
+    // Rights that create a file, or let the holder grant themselves that.
+    constexpr DWORD kCreateFileRights =
+        FILE_ADD_FILE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+    return PassesAccessCheck(folder, kCreateFileRights, IsOrdinaryUsers, L"may create files in", why);
 }

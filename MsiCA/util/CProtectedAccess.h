@@ -19,4 +19,7 @@ class CProtectedAccess
     // the account the action runs as, and writable by no one else. why tells the reason when
     // not.
     static bool IsTrusted(const wchar_t* path, std::wstring& why);
+    // Whether no ordinary user (Users, Authenticated Users, Everyone, Interactive) may create
+    // files in folder, and its owner is trusted as above. why tells the reason when not.
+    static bool IsClosedToUsers(const wchar_t* folder, std::wstring& why);
 };

@@ -3,6 +3,7 @@
 // reports no owners but its own, so owners, access lists and links come from fakes.
 #include "extmod/CSavedCopies.h"
 #include "support/FaultInjection.h"
+#include "support/PlantedSecurity.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"
 #include "util/CDirectory.h"
@@ -15,29 +16,6 @@ namespace
 const wchar_t kOtherOwner[] = L"O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;S-1-5-21-1-2-3-1001)";
 const wchar_t kUsersWrite[] = L"O:SYD:(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BU)";
 const wchar_t kProtected[] = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-
-bool EndsWith(const std::wstring& text, const std::wstring& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// The owner and access list that the next look at a path ending so reports, once.
-std::wstring g_plantedSuffix, g_plantedAccess;
-
-DWORD WINAPI PlantedGetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
-                                          PSID* owner, PSID* group, PACL* access, PACL* audit,
-                                          PSECURITY_DESCRIPTOR* descriptor)
-{
-    if (g_plantedSuffix.empty() || !EndsWith(path, g_plantedSuffix))
-        return ORIGINAL(GetNamedSecurityInfoW)(path, type, what, owner, group, access, audit, descriptor);
-    g_plantedSuffix.clear();
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(g_plantedAccess.c_str(), SDDL_REVISION_1, descriptor,
-                                                         nullptr);
-    BOOL present = FALSE, defaulted = FALSE;
-    GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
-    GetSecurityDescriptorDacl(*descriptor, &present, access, &defaulted);
-    return ERROR_SUCCESS;
-}
 
 BOOL WINAPI StuckMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
 {
@@ -119,7 +97,7 @@ TEST_F(SavedCopies, AFolderOthersCouldChangeIsNeitherWrittenNorRestoredFrom)
         WriteFileBytes(data + L"\\CommonConfig.ccs", std::string("customer"));
         CreateDir((copy + L"\\trap").c_str());
         WriteFileBytes(copy + L"\\trap\\SntSvc.cfg", std::string("planted"));
-        g_plantedSuffix = L"\\Sentrel", g_plantedAccess = row.access;
+        PlantSecurity(L"\\Sentrel", row.access);
         CTraceCapture trace(1);
         copies.Save(data, [](const std::wstring&) {});
         EXPECT_EQ(ListTree(data), ListTree(copy)) << "the new copy holds the data and nothing else";
@@ -130,17 +108,18 @@ TEST_F(SavedCopies, AFolderOthersCouldChangeIsNeitherWrittenNorRestoredFrom)
             EXPECT_EQ("planted", ListTree(copy + L".untrusted-1")[L"\\trap\\SntSvc.cfg"]);
         }
         // Between backup and restore the copy's access list lets others write: nothing comes back.
-        g_plantedSuffix = L"\\Sentrel", g_plantedAccess = kUsersWrite;
+        PlantSecurity(L"\\Sentrel", kUsersWrite);
         RemoveTree(data);
         copies.Restore(data);
         EXPECT_FALSE(FileExists(data));
-        EXPECT_TRUE(trace.Contains(L"WARNING! \"" + copy + L"\" is not used: S-1-5-32-545 may write into it"));
+        EXPECT_TRUE(
+            trace.Contains(L"WARNING! \"" + copy + L"\" is not used: S-1-5-32-545 may write into it"));
     }
     // A folder that cannot be moved aside stops the backup before anything is written into it.
     RemoveTree(copy);
     CreateDir(copy.c_str());
     injector.Replace("kernel32.dll", "MoveFileExW", &StuckMoveFileExW);
-    g_plantedSuffix = L"\\Sentrel", g_plantedAccess = kOtherOwner;
+    PlantSecurity(L"\\Sentrel", kOtherOwner);
     CTraceCapture trace(1);
     copies.Save(data, [](const std::wstring&) {});
     EXPECT_TRUE(trace.Contains(L"ERROR 0x5! \"" + copy + L"\" is not used: it is owned by"));

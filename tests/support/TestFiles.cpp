@@ -77,6 +77,11 @@ std::string Narrow(const std::wstring& text)
     return fs::path(text).u8string();
 }
 
+bool EndsWith(const std::wstring& text, const std::wstring& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 TreeListing ListTree(const std::wstring& root)
 {
     // std::filesystem reaches entries whose paths exceed MAX_PATH.

@@ -36,6 +36,7 @@ std::wstring ReadUtf16File(const std::wstring& path);
 // Removes a tree, read-only files included (test clean-up, independent of the library).
 void RemoveTree(const std::wstring& path);
 std::string Narrow(const std::wstring& text);
+bool EndsWith(const std::wstring& text, const std::wstring& end);
 // Relative path ("\\a\\b") -> content ("<dir>" for a directory) of everything below root.
 using TreeListing = std::map<std::wstring, std::string>;
 TreeListing ListTree(const std::wstring& root);

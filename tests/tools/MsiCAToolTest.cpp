@@ -1,10 +1,18 @@
 #include "support/ChildProcess.h"
+#include "support/FaultInjection.h"
+#include "support/PlantedSecurity.h"
 #include "support/TestDevices.h"
 #include "support/TestFiles.h"
 #include "support/TestRegistry.h"
 #include "util/CUniqueHandle.h"
 #include "trace/CTrace.h"
+#include "util/CProtectedAccess.h"
 #include <gtest/gtest.h>
+#include <sddl.h>
+#include <fcntl.h>
+#include <fdi.h>
+#include <io.h>
+#include <map>
 #include <setupapi.h>
 #include <cfgmgr32.h>
 #include <algorithm>
@@ -14,42 +22,53 @@
 
 namespace
 {
-// MsiCATool running with its standard output in a file of the test's folder.
+// MsiCATool running with its standard output and error in files of the test's folder.
 class CToolRun
 {
   public:
-    CToolRun(const CTestDir& dir, const std::wstring& arguments) : m_output(dir / L"tool-output.txt")
+    // Standard output goes into output instead when given.
+    CToolRun(const CTestDir& dir, const std::wstring& arguments, HANDLE output = nullptr)
+        : m_output(dir / L"tool-output.txt"), m_errors(dir / L"tool-errors.txt")
     {
         SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        const CKernelHandle file(CreateFileW(m_output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        auto create = [&](const std::wstring& path) {
+            return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
+                               nullptr);
+        };
+        const CKernelHandle file(create(m_output)), errors(create(m_errors));
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = file.Get();
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdOutput = output ? output : file.Get();
+        startup.hStdError = errors.Get();
         std::wstring line = L"\"" + BinPath(L"MsiCATool.exe") + L"\" " + arguments;
         PROCESS_INFORMATION process{};
         EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                    &startup, &process));
         m_thread.Reset(process.hThread), m_process.Reset(process.hProcess);
     }
-    DWORD Wait()
+    DWORD Wait(DWORD ms = 60000)
     {
         DWORD code = 0xFFFFFFFF;
-        if (WaitForSingleObject(m_process.Get(), 60000) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(m_process.Get(), ms) == WAIT_OBJECT_0)
             GetExitCodeProcess(m_process.Get(), &code);
         return code;
     }
+    // Standard output of a run that succeeded; standard error, once the tool has ended.
     std::string Output()
     {
         EXPECT_EQ(0u, Wait());
-        const std::vector<BYTE> bytes = ReadFileBytes(m_output);
-        return std::string(bytes.begin(), bytes.end());
+        return Text(m_output);
     }
+    std::string Errors() { return Wait(), Text(m_errors); }
 
   private:
-    std::wstring m_output;
+    static std::string Text(const std::wstring& path)
+    {
+        const std::vector<BYTE> bytes = ReadFileBytes(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
+    std::wstring m_output, m_errors;
     CKernelHandle m_thread, m_process;
 };
 
@@ -182,7 +201,7 @@ TEST(MsiCATool, ReadsAnAnsiFileAndKeepsTheMarkedLinesInOrder)
     EXPECT_EQ(Narrow(lines[0]) + "\r\n" + Narrow(lines[2]) + "\r\n" + Narrow(lines[3]) + "\r\n",
               CToolRun(dir, L"read --errors \"" + path + L"\"").Output());
     EXPECT_EQ(Narrow(lines[1]) + "\r\n" + Narrow(lines[4]) + "\r\n",
-              CToolRun(dir, L"read \"" + path + L"\" --find fine,done").Output());
+              CToolRun(dir, L"read \"" + path + L"\" --find FINE,Done --ignore-case").Output());
 }
 
 // While the library writes, the tool follows an ordinary file across its rotations and a
@@ -208,60 +227,262 @@ TEST(MsiCATool, FollowsAGrowingTraceAcrossRotationsAndWraps)
     }
 }
 
+// Like tail -f: the last lines first, then what is written, until the reader closes the pipe.
+TEST(MsiCATool, FollowsFromTheLastLinesUntilItsReaderCloses)
+{
+    CleanTraceKeys clean;
+    CTestDir dir;
+    TraceFileConfig config(dir / L"trace.log", false, 1 << 20);
+    CTrace trace;
+    PrintLines(trace, 0, 20);
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    CKernelHandle reader(readEnd);
+    CToolRun tool(dir, L"read --follow --lines 3 \"" + dir / L"trace.log\"", writeEnd);
+    CloseHandle(writeEnd);
+    std::string output;
+    auto readUntil = [&](const std::string& line) {
+        char buffer[4096];
+        DWORD size = 0;
+        while (output.find(line) == std::string::npos &&
+               ReadFile(readEnd, buffer, sizeof(buffer), &size, nullptr))
+            output.append(buffer, size);
+    };
+    readUntil(Narrow(LineText(19)));
+    PrintLines(trace, 20, 5);
+    readUntil(Narrow(LineText(24)));
+    ExpectConsecutive(LineNumbers(output, false), 17, 24, "the last 3, then the new");
+    reader.Reset();
+    EXPECT_EQ(0u, tool.Wait(10000)) << "ends once its output is closed";
+}
+
 TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
 {
     CleanTraceKeys clean;
     CTestDir dir;
-    const std::wstring ring = dir / L"ring.log";
-    EXPECT_EQ(0u, CToolRun(dir, L"trace on --sink ring --level 3 --limit 4K --prefix date,thread --path \"" +
-                                    ring + L"\"")
-                      .Wait());
+    SetEnvironmentVariableW(L"TRACE_DIR", dir.Path().c_str()); // the tool's too
+    EXPECT_EQ(0u,
+              CToolRun(dir, L"Trace ON --Sink RING,debugger,msilog /LEVEL:3 --limit 4k --prefix Date,THREAD "
+                            L"--path %TRACE_DIR%\\ring.log")
+                  .Wait());
     {
         CTrace trace;
         EXPECT_EQ(3u, trace.FileLevel());
         EXPECT_TRUE(trace.IsMemoryMapped());
         EXPECT_EQ(4096u, trace.FileSizeLimit());
-        EXPECT_EQ(ring, trace.FilePath());
-        EXPECT_EQ(0u, trace.ConsoleLevel() + trace.DebuggerLevel() + trace.MsiLogLevel());
+        EXPECT_EQ(dir / L"ring.log", trace.FilePath());
+        EXPECT_EQ(0u, trace.ConsoleLevel());
+        EXPECT_EQ(3u, trace.DebuggerLevel());
+        EXPECT_EQ(3u, trace.MsiLogLevel());
         trace.Print(3, L"\nshown");
     }
-    const std::wstring written = ReadUtf16File(ring);
+    const std::wstring written = ReadUtf16File(dir / L"ring.log");
     EXPECT_EQ(0u, written.find(L"\r\n[20")) << Narrow(written);
     EXPECT_NE(std::wstring::npos, written.find(L") shown")) << Narrow(written);
-    DWORD value = 0;
-
-    // Bad options change nothing.
-    for (const wchar_t* bad : {L"--level 7", L"--sink printer", L"--limit 0", L"--prefix colour", L"--path"})
-    {
-        EXPECT_EQ(2u, CToolRun(dir, std::wstring(L"trace on --sink file ") + bad).Wait());
-        EXPECT_TRUE(ReadDwordValue(L"SOFTWARE\\Debug\\MsiCA", L"FileDebugLevel", value) && value == 3);
-    }
-    EXPECT_EQ(0u, CToolRun(dir, L"trace on --sink file,console,debugger,msilog --level 2 --limit 10M "
-                                L"--path %TEMP%\\msica.log")
-                      .Wait());
-    {
-        CTrace trace;
-        EXPECT_EQ(10u << 20, trace.FileSizeLimit());
-        EXPECT_FALSE(trace.IsMemoryMapped());
-        wchar_t expanded[MAX_PATH];
-        ExpandEnvironmentStringsW(L"%TEMP%\\msica.log", expanded, MAX_PATH);
-        EXPECT_STREQ(expanded, trace.FilePath());
-        EXPECT_EQ(2u, trace.ConsoleLevel());
-        EXPECT_EQ(2u, trace.DebuggerLevel());
-        EXPECT_EQ(2u, trace.MsiLogLevel());
-    }
     const std::string shown = CToolRun(dir, L"trace show").Output();
     EXPECT_NE(std::string::npos, shown.find("MsiCA trace: on")) << shown;
-    EXPECT_NE(std::string::npos, shown.find("TraceFile = %TEMP%\\msica.log  [REG_EXPAND_SZ]")) << shown;
-
-    // Off leaves another application's trace settings alone, and removes the key after them.
-    CTestKey other(L"SOFTWARE\\Debug\\Other");
-    EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait());
-    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug\\MsiCA"));
-    EXPECT_TRUE(KeyExists(L"SOFTWARE\\Debug"));
-    DeleteKeyTree(L"SOFTWARE\\Debug\\Other");
+    EXPECT_NE(std::string::npos, shown.find("TraceFile = %TRACE_DIR%\\ring.log  [REG_EXPAND_SZ]")) << shown;
+    EXPECT_EQ(0u, CToolRun(dir, L"trace on --limit 10M --path \"" + dir / L"t.log\"").Wait());
+    EXPECT_EQ(10u << 20, CTrace().FileSizeLimit());
     EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait());
     EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug"));
+}
+
+// The global key is every tracing application's: trace on overrides no one's choice unasked,
+// and trace off puts back what it changed.
+TEST(MsiCATool, TraceOnAndOffLeaveTheSharedSwitchesAsTheyFoundThem)
+{
+    CTestDir dir;
+    auto valueOf = [](const wchar_t* name) {
+        DWORD value = 0;
+        return ReadDwordValue(L"SOFTWARE\\Debug", name, value) ? static_cast<int>(value) : -1;
+    };
+    const struct
+    {
+        const char* name;
+        int enabled, dynamic; // before; -1: absent
+        const wchar_t* options;
+        DWORD exitCode;
+        int enabledOn, dynamicOn;
+    } rows[] = {
+        {"absent stays absent", -1, -1, L"", 0, -1, -1},
+        {"another's 0 is kept", 0, 60, L"", 1, 0, 60},
+        {"--force sets it to 1", 0, 60, L"--FORCE --dynamic 30", 0, 1, 30},
+        {"--dynamic 0 removes it", 1, 60, L"--dynamic 0", 0, 1, -1},
+    };
+    for (const auto& row : rows)
+    {
+        CleanTraceKeys clean;
+        CTestKey global(L"SOFTWARE\\Debug");
+        for (const auto& [name, value] :
+             {std::pair(L"TraceEnabled", row.enabled), {L"DynamicUpdate", row.dynamic}})
+            if (value >= 0)
+                global.SetDword(name, value);
+        CToolRun on(dir, L"trace on --path \"" + dir / L"t.log\" " + row.options);
+        EXPECT_EQ(row.exitCode, on.Wait()) << row.name;
+        EXPECT_EQ(row.exitCode != 0, on.Errors().find("has TraceEnabled 0") != std::string::npos) << row.name;
+        EXPECT_EQ(row.enabledOn, valueOf(L"TraceEnabled")) << row.name;
+        EXPECT_EQ(row.dynamicOn, valueOf(L"DynamicUpdate")) << row.name;
+        EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait()) << row.name;
+        EXPECT_EQ(row.enabled, valueOf(L"TraceEnabled")) << row.name;
+        EXPECT_EQ(row.dynamic, valueOf(L"DynamicUpdate")) << row.name;
+        EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug\\MsiCA")) << row.name;
+        EXPECT_EQ(row.enabled >= 0 || row.dynamic >= 0, KeyExists(L"SOFTWARE\\Debug")) << "gone once empty";
+    }
+}
+
+// Help for every command, in any case, on standard output; what an administrator mistypes,
+// named in one line with the help to read; nothing changes.
+TEST(MsiCATool, HelpsOnEveryCommandAndNamesEachBadCommandLineInOneLine)
+{
+    CleanTraceKeys clean;
+    CTestDir dir;
+    const struct
+    {
+        const wchar_t* arguments;
+        const char* text;    // help: its usage line; else the message
+        const char* command; // whose help the hint names
+    } cases[] = {
+        {L"/?", "Usage: MsiCATool [OPTIONS] SUBCOMMAND", nullptr},
+        {L"TRACE -h", "Usage: MsiCATool trace [OPTIONS] SUBCOMMAND", nullptr},
+        {L"help trace On", "Usage: MsiCATool trace on [OPTIONS]", nullptr},
+        {L"trace off /?", "Usage: MsiCATool trace off [OPTIONS]", nullptr},
+        {L"trace show --HELP", "Usage: MsiCATool trace show [OPTIONS]", nullptr},
+        {L"Read /?", "Usage: MsiCATool read [OPTIONS] FILE", nullptr},
+        {L"inspect --help", "Usage: MsiCATool inspect [OPTIONS]", nullptr},
+        {L"collect --help", "Usage: MsiCATool collect [OPTIONS] [TARGET]", nullptr},
+        {L"", "a command is needed: trace, read, inspect, collect", ""},
+        {L"trace", "a command is needed: on, off, show", " trace"},
+        {L"trace sideways", "unknown command sideways", " trace"},
+        {L"trace on --sinc file", "unknown option --sinc", " trace on"},
+        {L"trace on --level", "--level needs a value", " trace on"},
+        {L"Trace On --Level 7", "--level needs a number from 1 to 6", " trace on"},
+        {L"trace on --sink file,printer", "--sink needs file, ring, console, debugger or msilog, not printer",
+         " trace on"},
+        {L"trace on --limit 0",
+         "--limit needs a size from 1 byte to 2047M, or whole megabytes (4096, 64K, 10M)", " trace on"},
+        {L"trace on --prefix colour",
+         "--prefix needs date, time, thread, cpu, memory, handles, app or none, not colour", " trace on"},
+        {L"trace on --dynamic soon", "--dynamic needs a number of seconds", " trace on"},
+        {L"trace off now", "unexpected word now", " trace off"},
+        {L"read", "FILE is required", " read"},
+        {L"read x --seconds 3", "--seconds requires --follow", " read"},
+        {L"read x --follow --lines some", "--lines needs a number of lines, or all", " read"},
+        {L"inspect --colour", "unknown option --colour", " inspect"},
+        {L"read /colour", "unknown option /colour", " read"},
+    };
+    for (const auto& row : cases)
+    {
+        CToolRun run(dir, row.arguments);
+        if (!row.command)
+        {
+            const std::string help = run.Output();
+            EXPECT_NE(std::string::npos, help.find(std::string("\r\n") + row.text + "\r\n")) << help;
+            EXPECT_NE(std::string::npos, help.find("\r\nExit codes: 0 done; 1 failed")) << help;
+        }
+        else
+        {
+            EXPECT_EQ(2u, run.Wait()) << Narrow(row.arguments);
+        }
+        const std::string hint =
+            row.command ? std::string("\r\nSee \"MsiCATool") + row.command + " --help\".\r\n" : "";
+        EXPECT_EQ(row.command ? row.text + hint : "", run.Errors()) << Narrow(row.arguments);
+    }
+    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug"));
+}
+
+namespace
+{
+// A folder's access list as SDDL, read by the test itself.
+std::wstring AccessOf(const std::wstring& folder)
+{
+    std::vector<BYTE> descriptor(4096);
+    DWORD size = 0;
+    wchar_t* text = nullptr;
+    GetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), 4096, &size);
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
+    const std::wstring sddl = text ? text : L"";
+    LocalFree(text);
+    return sddl;
+}
+
+// A folder whose access list lets everyone write, as Wine can show it (Unix mode 0777).
+void CreateOpenFolder(const std::wstring& folder)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                         nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    EXPECT_TRUE(SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor));
+    LocalFree(descriptor);
+}
+} // namespace
+
+// The trace writes its file as LocalSystem: no folder that ordinary users may create files in
+// goes unmentioned.
+TEST(MsiCATool, TraceOnWarnsOfAFolderOrdinaryUsersMayCreateFilesIn)
+{
+    {
+        // Owners and entries Wine cannot give.
+        CFaultInjector injector;
+        injector.Replace("advapi32.dll", "GetNamedSecurityInfoW", &PlantedGetNamedSecurityInfoW);
+        const struct
+        {
+            const wchar_t* access;
+            const wchar_t* why; // nullptr: closed
+        } cases[] = {
+            {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", nullptr},
+            {L"O:SYD:(A;;FA;;;SY)(A;;0x100026;;;BU)", L"S-1-5-32-545 may create files in it"},
+            {L"O:SYD:(A;;FA;;;SY)(A;;GW;;;IU)", L"S-1-5-4 may create files in it"},
+            {L"O:SYD:(A;;FA;;;SY)(A;IO;FA;;;AU)(A;;0x100004;;;AU)", nullptr}, // folders only, as in C:\ .
+            {L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)", L"it is owned by S-1-5-21-1-2-3-1001"},
+        };
+        for (const auto& row : cases)
+        {
+            PlantSecurity(L"\\planted", row.access);
+            std::wstring why;
+            EXPECT_EQ(!row.why, CProtectedAccess::IsClosedToUsers(L"C:\\planted", why)) << Narrow(row.access);
+            EXPECT_EQ(row.why ? row.why : L"", why) << Narrow(row.access);
+        }
+    }
+    // Under Wine, Everyone's entry follows the folder's Unix mode bits.
+    CleanTraceKeys clean;
+    CTestDir dir;
+    wchar_t programData[MAX_PATH];
+    ExpandEnvironmentStringsW(L"%ProgramData%\\MsiCA", programData, MAX_PATH);
+    const std::wstring open = dir / L"open", defaultFolder = programData;
+    CreateOpenFolder(open);
+    CreateOpenFolder(defaultFolder);
+    const struct
+    {
+        std::wstring arguments;
+        DWORD exitCode;
+        std::wstring errors;
+    } runs[] = {
+        {L"trace on", 1,
+         defaultFolder +
+             L" is not used for the trace: S-1-1-0 may write into it. Remove it, or give --path.\r\n"},
+        {L"trace on", 0, L""}, // with the folder removed first
+        {L"trace on --path \"" + open + L"\\trace.log\"", 0,
+         L"WARNING: other users may create files in " + open +
+             L" (S-1-1-0 may create files in it): they could read the trace or plant files beside it.\r\n"},
+        {L"trace on --path \"" + dir / L"trace.log\"", 0, L""},
+    };
+    for (const auto& run : runs)
+    {
+        CToolRun tool(dir, run.arguments);
+        EXPECT_EQ(run.exitCode, tool.Wait()) << Narrow(run.arguments);
+        EXPECT_EQ(Narrow(run.errors), tool.Errors()) << Narrow(run.arguments);
+        if (run.exitCode)
+            RemoveTree(defaultFolder);
+    }
+    EXPECT_EQ(std::wstring::npos, AccessOf(defaultFolder).find(L";;;WD)")) << Narrow(AccessOf(defaultFolder));
+    EXPECT_NE(std::wstring::npos, AccessOf(dir.Path()).find(L";;;WD)"))
+        << "Wine's folders give Everyone an entry";
+    RemoveTree(defaultFolder);
 }
 
 namespace
@@ -301,9 +522,35 @@ std::string MachineSnapshot(const CTestDir& scratch)
     wchar_t temp[MAX_PATH];
     const std::wstring tempDir(temp, GetTempPathW(MAX_PATH, temp) - 1);
     for (const auto& [path, content] : ListTree(tempDir))
-        if (tempDir + path != scratch / L"tool-output.txt")
+        if ((tempDir + path).rfind(scratch / L"tool-", 0) != 0) // the tool's output
             snapshot += Narrow(path) + " " + std::to_string(std::hash<std::string>()(content)) + "\n";
     return snapshot;
+}
+
+// The files of a cabinet and their sizes, each decompressed (into NUL) by the Cabinet API's FDI.
+std::map<std::string, unsigned> CabinetListing(const std::wstring& path)
+{
+    std::map<std::string, unsigned> files;
+    ERF error{};
+    const HFDI fdi = FDICreate(
+        [](ULONG size) { return malloc(size); }, [](void* memory) { free(memory); },
+        [](char* file, int flags, int mode) -> INT_PTR { return _open(file, flags, mode); },
+        [](INT_PTR file, void* buffer, UINT size) -> UINT { return _read(int(file), buffer, size); },
+        [](INT_PTR file, void* buffer, UINT size) -> UINT { return _write(int(file), buffer, size); },
+        [](INT_PTR file) { return _close(int(file)); },
+        [](INT_PTR file, long offset, int origin) -> long { return _lseek(int(file), offset, origin); },
+        cpuUNKNOWN, &error);
+    std::string folder = Narrow(path), name = folder.substr(folder.rfind('\\') + 1);
+    folder.resize(folder.size() - name.size());
+    const auto notify = [](FDINOTIFICATIONTYPE type, PFDINOTIFICATION note) -> INT_PTR {
+        if (type == fdintCOPY_FILE)
+            return (*static_cast<std::map<std::string, unsigned>*>(note->pv))[note->psz1] = note->cb,
+                                                       _open("NUL", _O_WRONLY | _O_BINARY);
+        return type == fdintCLOSE_FILE_INFO ? (_close(int(note->hf)), TRUE) : 0;
+    };
+    EXPECT_TRUE(FDICopy(fdi, name.data(), folder.data(), 0, notify, nullptr, &files)) << error.erfOper;
+    FDIDestroy(fdi);
+    return files;
 }
 
 // Equal, or the first differing line of each (a diff of megabytes would not fit).
@@ -351,11 +598,22 @@ TEST(MsiCATool, InspectShowsTheModuleDecisionsOfTheSampleLayoutAndChangesNothing
         .SetString(L"TraceFile", layout + L"\\trace.log")
         .SetDword(L"MsiLogDebugLevel", 6);
 
+    wchar_t temp[MAX_PATH];
+    const std::wstring installerLog = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"MSIc0ffee.LOG";
+    WriteFileBytes(installerLog, std::string("=== Verbose logging started"));
+
     const std::string before = MachineSnapshot(scratch);
     const std::string text = CToolRun(scratch, L"inspect").Output();
     const std::string json = CToolRun(scratch, L"inspect --json --structures").Output();
+    const std::string collected = CToolRun(scratch, L"collect \"" + scratch / L"tool-support.cab\"").Output();
     EXPECT_TRUE(Same(before, MachineSnapshot(scratch)));
     EXPECT_FALSE(FileExists(layout + L"\\trace.log"));
+    DeleteFileW(installerLog.c_str());
+    const std::map<std::string, unsigned> listing = CabinetListing(scratch / L"tool-support.cab");
+    for (const char* name : {"trace-settings.txt", "inspect.json", "installer-logs\\user\\MSIc0ffee.LOG",
+                             "registry\\Sentrel.reg", "registry\\Debug.reg", "not-collected.txt"})
+        EXPECT_EQ(1u, listing.count(name)) << name << "\n" << collected;
+    EXPECT_NE(std::string::npos, collected.find(Narrow(layout) + "\\trace.log: code 2 (0x2)")) << collected;
 
     const std::string root = Narrow(layout);
     EXPECT_NE(std::string::npos,
@@ -406,5 +664,4 @@ TEST(MsiCATool, InspectExplainsAMachineWithoutTheProductAndFindsItsDevices)
              "write SlaveAddressDetectionMethod:\r\n    decision: no\r\n    because: SMBIOS has no type-38 "
              "structure"})
         EXPECT_NE(std::string::npos, text.find(expected)) << expected << "\n" << text;
-    EXPECT_EQ(2u, CToolRun(scratch, L"inspect --colour").Wait());
 }

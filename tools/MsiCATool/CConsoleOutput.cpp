@@ -42,7 +42,8 @@ void CConsoleOutput::Write(const wchar_t* text, size_t length)
                                 nullptr);
             if (!WriteFile(m_handle, utf8.data(), static_cast<DWORD>(bytes), &written, nullptr))
             {
-                return; // a closed pipe: nobody reads any more
+                m_closed = true; // a closed pipe: nobody reads any more
+                return;
             }
         }
         done += count;
@@ -64,4 +65,15 @@ CConsoleOutput& CConsoleOutput::operator<<(const wchar_t* text)
 CConsoleOutput& CConsoleOutput::operator<<(unsigned long long number)
 {
     return *this << std::to_wstring(number);
+}
+
+bool CConsoleOutput::IsClosed()
+{
+    DWORD written = 0;
+    // Writing nothing into a pipe fails once its reader has closed it (232).
+    if (!m_closed && !m_console && !WriteFile(m_handle, "", 0, &written, nullptr))
+    {
+        m_closed = GetLastError() == ERROR_NO_DATA;
+    }
+    return m_closed;
 }

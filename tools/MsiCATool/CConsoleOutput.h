@@ -19,9 +19,12 @@ class CConsoleOutput
     CConsoleOutput& operator<<(unsigned long long number);
     // Whether the last character written was a line feed (or nothing was written).
     bool AtLineStart() const { return m_atLineStart; }
+    // Whether whoever read the stream has gone: a pipe closed at its other end.
+    bool IsClosed();
 
   private:
     HANDLE m_handle;
     bool m_console = false;
     bool m_atLineStart = true;
+    bool m_closed = false;
 };

@@ -1,14 +1,31 @@
 #include "CLineFilter.h"
 
-CLineFilter::CLineFilter(std::vector<std::wstring> markers) : m_markers(std::move(markers))
+#include <windows.h>
+
+namespace
 {
+std::wstring LowerCase(std::wstring text)
+{
+    CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+} // namespace
+
+CLineFilter::CLineFilter(std::vector<std::wstring> markers, bool ignoreCase)
+    : m_markers(std::move(markers)), m_ignoreCase(ignoreCase)
+{
+    for (std::wstring& marker : m_markers)
+    {
+        marker = m_ignoreCase ? LowerCase(marker) : marker;
+    }
 }
 
 bool CLineFilter::Matches(const std::wstring& line) const
 {
+    const std::wstring searched = m_ignoreCase ? LowerCase(line) : line;
     for (const std::wstring& marker : m_markers)
     {
-        if (line.find(marker) != std::wstring::npos)
+        if (searched.find(marker) != std::wstring::npos)
         {
             return true;
         }

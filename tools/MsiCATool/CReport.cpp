@@ -1,32 +1,6 @@
 #include "CReport.h"
-#include "util/StringFormat.h"
-
-namespace
-{
-std::wstring JsonString(const std::wstring& text)
-{
-    std::wstring out = L"\"";
-    for (const wchar_t c : text)
-    {
-        if (c == L'"' || c == L'\\')
-        {
-            out += L'\\';
-            out += c;
-        }
-        else if (c < 0x20)
-        {
-            std::wstring escaped;
-            FormatString(escaped, L"\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        }
-        else
-        {
-            out += c;
-        }
-    }
-    return out + L"\"";
-}
-} // namespace
+#include "CommandLine.h"
+#include <nlohmann/json.hpp>
 
 CReport& CReport::Add(const std::wstring& key, Kind kind, const std::wstring& value)
 {
@@ -118,44 +92,35 @@ void CReport::WriteText(std::wstring& out, size_t indent) const
 
 std::wstring CReport::Json() const
 {
-    std::wstring out;
-    WriteJson(out, 0);
-    return out + L"\r\n";
+    return WideLines(ToJson().dump(2) + "\n");
 }
 
-void CReport::WriteJson(std::wstring& out, size_t indent) const
+nlohmann::ordered_json CReport::ToJson() const
 {
     switch (m_kind)
     {
     case Kind::String:
-        out += JsonString(m_value);
-        return;
+        return Utf8(m_value);
     case Kind::Number:
+        return std::stoull(m_value);
     case Kind::Bool:
-        out += m_value;
-        return;
+        return m_value == L"true";
     case Kind::Array:
     case Kind::Object:
         break;
     }
-    const bool isArray = m_kind == Kind::Array;
-    out += isArray ? L"[" : L"{";
-    const std::wstring margin(indent + 2, L' ');
-    bool first = true;
+    nlohmann::ordered_json node =
+        m_kind == Kind::Array ? nlohmann::ordered_json::array() : nlohmann::ordered_json::object();
     for (const CReport& child : m_children)
     {
-        out += first ? L"\r\n" : L",\r\n";
-        first = false;
-        out += margin;
-        if (!isArray)
+        if (m_kind == Kind::Array)
         {
-            out += JsonString(child.m_key) + L": ";
+            node.push_back(child.ToJson());
         }
-        child.WriteJson(out, indent + 2);
+        else
+        {
+            node[Utf8(child.m_key)] = child.ToJson();
+        }
     }
-    if (!first)
-    {
-        out += L"\r\n" + std::wstring(indent, L' ');
-    }
-    out += isArray ? L"]" : L"}";
+    return node;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <list>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 
 // What a command found, as a tree of named values: printed as indented text for a ticket
@@ -34,7 +35,7 @@ class CReport
     };
     CReport& Add(const std::wstring& key, Kind kind, const std::wstring& value);
     void WriteText(std::wstring& out, size_t indent) const;
-    void WriteJson(std::wstring& out, size_t indent) const;
+    nlohmann::ordered_json ToJson() const;
 
     std::wstring m_key;
     Kind m_kind = Kind::Object;

@@ -29,7 +29,43 @@ LONG DeleteIfPresent(CRegistryKey& key, const wchar_t* name)
     const LONG status = key.DeleteValue(name);
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
+
+// The global values the tool may change.
+const wchar_t* const kGlobalValues[] = {L"TraceEnabled", L"DynamicUpdate"};
+
+// Where the application key keeps a global value as it was before the tool's first change:
+// a DWORD as it was, or a value without data for one that was absent.
+std::wstring KeptName(const wchar_t* name)
+{
+    return std::wstring(L"ToolKept") + name;
+}
+
+// Sets a global value (0 deletes it), keeping what it was before unless that is kept already.
+LONG ChangeGlobal(CRegistryKey& global, CRegistryKey& application, const wchar_t* name, DWORD value)
+{
+    const std::wstring kept = KeptName(name);
+    DWORD previous = 0;
+    if (application.QueryDword(previous, kept.c_str()) == ERROR_FILE_NOT_FOUND)
+    {
+        const LONG status = global.QueryDword(previous, name) == ERROR_SUCCESS
+                                ? application.SetDword(kept.c_str(), previous)
+                                : RegSetValueExW(application.Key(), kept.c_str(), 0, REG_NONE, nullptr, 0);
+        if (status != ERROR_SUCCESS)
+        {
+            return status;
+        }
+    }
+    return value ? global.SetDword(name, value) : DeleteIfPresent(global, name);
+}
 } // namespace
+
+bool CTraceSettings::IsSwitchedOff()
+{
+    CRegistryKey global;
+    DWORD enabled = 1;
+    return global.Open(kGlobalKey, KEY_QUERY_VALUE | KEY_WOW64_64KEY) == ERROR_SUCCESS &&
+           global.QueryDword(enabled, L"TraceEnabled") == ERROR_SUCCESS && enabled == 0;
+}
 
 bool CTraceSettings::EncodeLimit(ULONGLONG bytes, DWORD& value)
 {
@@ -49,27 +85,33 @@ bool CTraceSettings::EncodeLimit(ULONGLONG bytes, DWORD& value)
 
 LONG CTraceSettings::Write() const
 {
-    CRegistryKey key;
+    CRegistryKey global, key;
     FirstFailure result;
-    result += key.Open(L"SOFTWARE", KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY);
+    result += global.Open(L"SOFTWARE", KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY);
     if (result.status == ERROR_SUCCESS)
     {
-        result += key.Create(L"Debug", 0, kWriteAccess);
+        result += global.Create(L"Debug", 0, kWriteAccess);
+    }
+    if (result.status == ERROR_SUCCESS)
+    {
+        result += key.Open(kGlobalKey, KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY);
+    }
+    if (result.status == ERROR_SUCCESS)
+    {
+        result += key.Create(L"MsiCA", 0, kWriteAccess);
     }
     if (result.status != ERROR_SUCCESS)
     {
         return result.status;
     }
-    result += key.SetDword(L"TraceEnabled", 1);
+    // Absent means on: the switch is written only where someone turned it off.
+    if (forceEnabled && IsSwitchedOff())
+    {
+        result += ChangeGlobal(global, key, L"TraceEnabled", 1);
+    }
     if (setDynamicUpdate)
     {
-        result += dynamicUpdate ? key.SetDword(L"DynamicUpdate", dynamicUpdate)
-                                : DeleteIfPresent(key, L"DynamicUpdate");
-    }
-    result += key.Create(L"MsiCA", 0, kWriteAccess);
-    if (result.status != ERROR_SUCCESS)
-    {
-        return result.status;
+        result += ChangeGlobal(global, key, L"DynamicUpdate", dynamicUpdate);
     }
     result += key.SetDword(L"FileDebugLevel", fileLevel);
     result += key.SetDword(L"ConDebugLevel", consoleLevel);
@@ -105,18 +147,33 @@ LONG CTraceSettings::Remove(bool& globalRemoved)
     {
         return status;
     }
+    CRegistryKey application;
+    if (application.Open(kApplicationKey, KEY_QUERY_VALUE | KEY_WOW64_64KEY) == ERROR_SUCCESS)
+    {
+        for (const wchar_t* name : kGlobalValues)
+        {
+            DWORD previous = 0;
+            if (application.QueryDword(previous, KeptName(name).c_str()) == ERROR_SUCCESS &&
+                (status = application.DataType() == REG_DWORD
+                              ? global.SetDword(name, previous)
+                              : DeleteIfPresent(global, name)) != ERROR_SUCCESS)
+            {
+                return status;
+            }
+        }
+        application.Close();
+    }
     status = RegDeleteTreeW(global.Key(), L"MsiCA");
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
     {
         return status;
     }
-    DWORD subKeys = 0;
-    status = RegQueryInfoKeyW(global.Key(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
+    DWORD subKeys = 0, values = 0;
+    status = RegQueryInfoKeyW(global.Key(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
                               nullptr, nullptr, nullptr, nullptr);
     global.Close();
-    if (status == ERROR_SUCCESS && subKeys == 0)
+    if (status == ERROR_SUCCESS && subKeys == 0 && values == 0)
     {
-        // Its values concern only the applications that have keys below it.
         status = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kGlobalKey, KEY_WOW64_64KEY, 0);
         globalRemoved = status == ERROR_SUCCESS;
     }

@@ -26,15 +26,20 @@ class CTraceSettings
     DWORD limit = 0; // "TraceFileLimit" as stored; 0 leaves the trace's default
     bool prefixOn[7] = {};
     bool setDynamicUpdate = false;
-    DWORD dynamicUpdate = 0;
+    DWORD dynamicUpdate = 0;   // 0 deletes "DynamicUpdate"
+    bool forceEnabled = false; // "TraceEnabled" 0, another application's choice, becomes 1
 
     // The registry value for a size in bytes: whole MiB as such, else bytes with bit 31;
     // false when the trace cannot express it.
     static bool EncodeLimit(ULONGLONG bytes, DWORD& value);
 
-    // Writes every value of both keys, creating them; 0 or the first failure.
+    // Whether the global "TraceEnabled" is 0: all tracing switched off, by whoever set it.
+    static bool IsSwitchedOff();
+    // Writes the application key's values, creating the keys. Of the global key, which other
+    // applications share, only what was asked for, keeping in the application key what
+    // it was before. 0 or the first failure.
     LONG Write() const;
-    // Removes the application key, and the global one when no other application's key is
-    // left below it; 0 or the failure.
+    // Puts back the global values Write changed, removes the application key, and the global
+    // one when nothing is left in it; 0 or the failure.
     static LONG Remove(bool& globalRemoved);
 };

@@ -21,14 +21,7 @@
 #include "util/StringFormat.h"
 #include <algorithm>
 #include <cstring>
-
-const wchar_t kInspectUsage[] =
-    L"  inspect [--structures] [--json]\r\n"
-    L"      Shows what the driver and extension-module actions would decide on this machine,\r\n"
-    L"      and why, without changing anything: product locations, Windows version and board\r\n"
-    L"      driver generation, devices and services, SMBIOS and the IPMI decisions, and the\r\n"
-    L"      modules of Module.ini for run modes 0, 1 and 5. --structures lists every SMBIOS\r\n"
-    L"      structure; --json prints the same for scripts.\r\n";
+#include <memory>
 
 namespace
 {
@@ -190,7 +183,7 @@ void AddServices(CReport& report)
 {
     CReport& list = report.Array(L"services");
     CServiceHandle database(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    for (const wchar_t* name : {L"ImbDrvNT", L"Halb"})
+    for (const wchar_t* name : {L"SntSvc", L"ImbDrvNT", L"Halb"})
     {
         CReport& item = list.Item().Set(L"service", name).Set(L"state", ServiceState(database.Get(), name));
         CDriverInstaller installer;
@@ -488,15 +481,8 @@ void AddModules(CReport& report, const std::wstring& fileRoot)
 }
 } // namespace
 
-int RunInspectCommand(CArguments& arguments, CConsoleOutput& out, CConsoleOutput& err)
+std::wstring InspectText(bool json, bool listStructures)
 {
-    const bool json = arguments.Flag(L"json");
-    const bool listStructures = arguments.Flag(L"structures");
-    if (!arguments.Error().empty() || !arguments.Unknown().empty() || !arguments.Positionals().empty())
-    {
-        err << L"Usage:\r\n" << kInspectUsage;
-        return 2;
-    }
     // The library's code traces as it goes; what a machine has configured must not be written to.
     g_Trace.Silence();
 
@@ -508,15 +494,22 @@ int RunInspectCommand(CArguments& arguments, CConsoleOutput& out, CConsoleOutput
     AddServices(report);
     AddSmbios(report, fileRoot, listStructures);
     AddModules(report, fileRoot);
-    if (json)
-    {
-        out << report.Json();
-    }
-    else
-    {
-        out << L"MsiCA inspect: what the driver and extension-module actions would decide on this machine "
-               L"(nothing was changed)\r\n\r\n"
-            << report.Text();
-    }
-    return 0;
+    return json ? report.Json()
+                : L"MsiCA inspect: what the driver and extension-module actions would decide on this machine "
+                  L"(nothing was changed)\r\n\r\n" +
+                      report.Text();
+}
+
+void AddInspectCommand(CLI::App& tool, CToolStreams& streams)
+{
+    CLI::App& inspect = *tool.add_subcommand(
+        "inspect",
+        "Shows what the driver and extension-module actions would decide on this machine, and why, "
+        "without changing anything: product locations, Windows version and board driver "
+        "generation, devices and services, SMBIOS and the IPMI decisions, and the modules of "
+        "Module.ini for run modes 0, 1 and 5.");
+    auto json = std::make_shared<bool>(false), structures = std::make_shared<bool>(false);
+    inspect.add_flag("--structures", *structures, "Lists every SMBIOS structure");
+    inspect.add_flag("--json", *json, "The same as JSON, for scripts");
+    inspect.callback([json, structures, &streams] { streams.out << InspectText(*json, *structures); });
 }

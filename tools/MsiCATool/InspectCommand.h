@@ -1,8 +1,8 @@
 #pragma once
-#include "CArguments.h"
-#include "CConsoleOutput.h"
+#include "CommandLine.h"
 
 // "inspect": what the driver and extension-module actions would decide on this machine,
 // and why, read with the library's own code; changes nothing.
-int RunInspectCommand(CArguments& arguments, CConsoleOutput& out, CConsoleOutput& err);
-extern const wchar_t kInspectUsage[];
+void AddInspectCommand(CLI::App& tool, CToolStreams& streams);
+// The report of "inspect", as text or JSON.
+std::wstring InspectText(bool json, bool listStructures);

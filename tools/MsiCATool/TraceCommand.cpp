@@ -1,46 +1,23 @@
 #include "TraceCommand.h"
 #include "CTraceSettings.h"
 #include "ErrorText.h"
+#include "TraceFolder.h"
 #include "trace/CTrace.h"
 #include "util/CRegistryKey.h"
 #include "util/StringFormat.h"
 #include <cstring>
+#include <memory>
+#include <sstream>
 #include <cwctype>
-
-const wchar_t kTraceUsage[] =
-    L"  trace on [--sink file|ring|console|debugger|msilog]... [--level 1-6] [--path FILE]\r\n"
-    L"           [--limit SIZE] [--prefix date,time,thread,cpu,memory,handles,app|none]\r\n"
-    L"           [--dynamic SECONDS]\r\n"
-    L"      Turns the trace on with these sinks (default: file) and no others. Level 6 writes\r\n"
-    L"      everything (default), 1 only errors and results. FILE defaults to\r\n"
-    L"      %SystemRoot%\\Temp\\MsiCA-trace.log; SIZE (bytes, or with K, M or G) is where a file\r\n"
-    L"      is rotated to FILE.txt, or a ring's fixed size (default 50M). Prefixes default to\r\n"
-    L"      date,time. --dynamic makes running processes re-read the settings. msilog sends the\r\n"
-    L"      lines of each running action into the installer's verbose log (msiexec /l*v).\r\n"
-    L"  trace off\r\n"
-    L"      Removes the trace's settings (and HKLM\\SOFTWARE\\Debug when nothing else uses it).\r\n"
-    L"  trace show\r\n"
-    L"      Prints what is configured now, as the trace reads it, and the registry values.\r\n";
 
 namespace
 {
-const wchar_t kDefaultPath[] = L"%SystemRoot%\\Temp\\MsiCA-trace.log";
 constexpr size_t kLongestPath = 259; // the trace reads at most 520 bytes of "TraceFile"
 
-bool ParseNumber(const std::wstring& text, ULONGLONG& value)
-{
-    if (text.empty() || text.size() > 12 || text.find_first_not_of(L"0123456789") != std::wstring::npos)
-    {
-        return false;
-    }
-    value = std::stoull(text);
-    return true;
-}
-
 // "4096", "64K", "10M", "1G".
-bool ParseSize(std::wstring text, ULONGLONG& bytes)
+bool ParseSize(std::wstring text, unsigned long long& bytes)
 {
-    ULONGLONG unit = 1;
+    unsigned long long unit = 1;
     const wchar_t suffix = text.empty() ? L'\0' : static_cast<wchar_t>(towupper(text.back()));
     const wchar_t* units = L"KMG";
     if (const wchar_t* found = suffix ? wcschr(units, suffix) : nullptr)
@@ -51,37 +28,38 @@ bool ParseSize(std::wstring text, ULONGLONG& bytes)
     return ParseNumber(text, bytes) && (bytes *= unit, true);
 }
 
-int Fail(CConsoleOutput& err, const std::wstring& message)
-{
-    err << message << L"\r\n";
-    return 2;
-}
-
 int ReportWrite(CConsoleOutput& err, LONG status)
 {
     err << L"Cannot change HKLM\\" << CTraceSettings::kGlobalKey << L": "
         << ErrorText(static_cast<DWORD>(status))
         << (status == ERROR_ACCESS_DENIED ? L" (run the tool as administrator)" : L"") << L"\r\n";
-    return 1;
+    return kExitFailed;
 }
 
-int TurnOn(CArguments& arguments, CConsoleOutput& err)
+// "trace on" as given, each value still as typed.
+struct TraceOnOptions
+{
+    std::vector<std::string> sinks{"file"};
+    std::string level = "6";
+    std::string path;
+    std::string limit;
+    std::vector<std::string> prefixes{"date", "time"};
+    std::string dynamic;
+    bool force = false;
+};
+
+CTraceSettings Settings(const TraceOnOptions& options)
 {
     CTraceSettings settings;
-    std::wstring text;
-    ULONGLONG number = 6;
-    if (arguments.Value(L"level", text) && (!ParseNumber(text, number) || number < 1 || number > 6))
+    unsigned long long number = 0;
+    if (!ParseNumber(Wide(options.level), number) || number < 1 || number > 6)
     {
-        return Fail(err, L"--level takes 1 to 6");
+        RejectValue(L"--level needs a number from 1 to 6");
     }
     const DWORD level = static_cast<DWORD>(number);
-    std::vector<std::wstring> sinks = arguments.Values(L"sink");
-    if (sinks.empty())
+    for (const std::string& given : options.sinks)
     {
-        sinks.push_back(L"file");
-    }
-    for (const std::wstring& sink : sinks)
-    {
+        const std::wstring sink = Lower(given);
         if (sink == L"file" || sink == L"ring")
         {
             settings.fileLevel = level;
@@ -101,27 +79,22 @@ int TurnOn(CArguments& arguments, CConsoleOutput& err)
         }
         else
         {
-            return Fail(err, L"Unknown sink \"" + sink + L"\": file, ring, console, debugger or msilog");
+            RejectValue(L"--sink needs file, ring, console, debugger or msilog, not " + Wide(given));
         }
     }
-    settings.path = kDefaultPath;
-    if (arguments.Value(L"path", settings.path) &&
-        (settings.path.empty() || settings.path.size() > kLongestPath))
+    settings.path = options.path.empty() ? kDefaultTracePath : Wide(options.path);
+    if (settings.path.size() > kLongestPath)
     {
-        return Fail(err, L"--path takes a path of 1 to 259 characters");
+        RejectValue(L"--path needs a path of at most 259 characters");
     }
-    if (arguments.Value(L"limit", text) &&
-        (!ParseSize(text, number) || !CTraceSettings::EncodeLimit(number, settings.limit)))
+    if (!options.limit.empty() &&
+        (!ParseSize(Wide(options.limit), number) || !CTraceSettings::EncodeLimit(number, settings.limit)))
     {
-        return Fail(err, L"--limit takes a size from 1 byte to 2047 MiB, or whole MiB");
+        RejectValue(L"--limit needs a size from 1 byte to 2047M, or whole megabytes (4096, 64K, 10M)");
     }
-    std::vector<std::wstring> prefixes = arguments.Values(L"prefix");
-    if (prefixes.empty())
+    for (const std::string& given : options.prefixes)
     {
-        prefixes = {L"date", L"time"};
-    }
-    for (const std::wstring& prefix : prefixes)
-    {
+        const std::wstring prefix = Lower(given);
         bool known = prefix == L"none";
         for (size_t i = 0; i < ARRAYSIZE(CTraceSettings::kPrefixes); ++i)
         {
@@ -132,24 +105,48 @@ int TurnOn(CArguments& arguments, CConsoleOutput& err)
         }
         if (!known)
         {
-            return Fail(err, L"Unknown prefix \"" + prefix + L"\"");
+            RejectValue(L"--prefix needs date, time, thread, cpu, memory, handles, app or none, not " +
+                        Wide(given));
         }
     }
-    if (arguments.Value(L"dynamic", text))
+    if (!options.dynamic.empty())
     {
-        if (!ParseNumber(text, number) || number > 0xFFFFFFFF)
+        if (!ParseNumber(Wide(options.dynamic), number) || number > 0xFFFFFFFF)
         {
-            return Fail(err, L"--dynamic takes a number of seconds");
+            RejectValue(L"--dynamic needs a number of seconds");
         }
         settings.setDynamicUpdate = true;
         settings.dynamicUpdate = static_cast<DWORD>(number);
     }
-    if (!arguments.Error().empty() || !arguments.Unknown().empty() || arguments.Positionals().size() != 1)
+    settings.forceEnabled = options.force;
+    return settings;
+}
+
+int TurnOn(const CTraceSettings& settings, CConsoleOutput& err)
+{
+    std::wstring warning, error;
+    if (settings.fileLevel != 0 && !PrepareTraceFolder(settings.path, warning, error))
     {
-        return Fail(err, L"Usage:\r\n" + std::wstring(kTraceUsage));
+        err << error << L"\r\n";
+        return kExitFailed;
+    }
+    if (!warning.empty())
+    {
+        err << warning << L"\r\n";
     }
     const LONG status = settings.Write();
-    return status == ERROR_SUCCESS ? 0 : ReportWrite(err, status);
+    if (status != ERROR_SUCCESS)
+    {
+        return ReportWrite(err, status);
+    }
+    if (CTraceSettings::IsSwitchedOff())
+    {
+        err << L"HKLM\\" << CTraceSettings::kGlobalKey
+            << L" has TraceEnabled 0: another application switched all tracing off there, so MsiCA's trace "
+               L"stays silent. --force sets it to 1 (trace off puts the 0 back).\r\n";
+        return kExitFailed;
+    }
+    return kExitDone;
 }
 
 std::wstring TypeName(DWORD type)
@@ -168,7 +165,7 @@ std::wstring TypeName(DWORD type)
 }
 
 // Every value of a key as stored, so that a value the trace ignores shows too.
-void ShowValues(CConsoleOutput& out, const wchar_t* path)
+void ShowValues(std::wostringstream& out, const wchar_t* path)
 {
     CRegistryKey key;
     if (key.Open(path, KEY_QUERY_VALUE | KEY_WOW64_64KEY) != ERROR_SUCCESS)
@@ -217,9 +214,11 @@ std::wstring LevelText(DWORD level)
     return level ? L"level " + std::to_wstring(level) : L"off";
 }
 
-// The settings as the library's own trace object reads them.
-int Show(CConsoleOutput& out)
+} // namespace
+
+std::wstring TraceSettingsText()
 {
+    std::wostringstream out;
     g_Trace.ReadConfig();
     const bool fileOn = g_Trace.FileLevel() != 0 && *g_Trace.FilePath();
     const bool anySink = fileOn || g_Trace.ConsoleLevel() || g_Trace.DebuggerLevel() || g_Trace.MsiLogLevel();
@@ -248,38 +247,70 @@ int Show(CConsoleOutput& out)
     out << L"Registry values below HKLM:\r\n";
     ShowValues(out, CTraceSettings::kGlobalKey);
     ShowValues(out, CTraceSettings::kApplicationKey);
-    return 0;
+    return out.str();
 }
-} // namespace
 
-int RunTraceCommand(CArguments& arguments, CConsoleOutput& out, CConsoleOutput& err)
+void AddTraceCommand(CLI::App& tool, CToolStreams& streams)
 {
-    const std::vector<std::wstring> words = arguments.Positionals();
-    const std::wstring verb = words.empty() ? L"" : words[0];
-    if (verb == L"on")
-    {
-        const int result = TurnOn(arguments, err);
-        return result == 0 ? Show(out) : result;
-    }
-    if ((verb == L"off" || verb == L"show") && (words.size() > 1 || !arguments.Unknown().empty()))
-    {
-        return Fail(err, L"Usage:\r\n" + std::wstring(kTraceUsage));
-    }
-    if (verb == L"off")
-    {
-        bool globalRemoved = false;
-        const LONG status = CTraceSettings::Remove(globalRemoved);
-        if (status != ERROR_SUCCESS)
+    CLI::App& trace = *tool.add_subcommand("trace", "Turns MsiCA's trace on or off, or shows its settings.");
+    trace.require_subcommand(1);
+
+    CLI::App& on = *trace.add_subcommand(
+        "on", "Turns the trace on with the sinks named and no others (they replace the whole "
+              "configuration), and shows the settings.");
+    auto options = std::make_shared<TraceOnOptions>();
+    on.add_option("--sink", options->sinks,
+                  "file, ring, console, debugger or msilog (the installer's verbose log of each running "
+                  "action); repeat or separate by commas. Default: file")
+        ->type_name("SINK")
+        ->delimiter(',')
+        ->allow_extra_args(false);
+    on.add_option("--level", options->level, "6 writes everything (default), 1 only errors and results")
+        ->type_name("1-6");
+    on.add_option("--path", options->path,
+                  "The trace file. Default: %ProgramData%\\MsiCA\\MsiCA-trace.log, in a folder the tool "
+                  "creates that only the system and administrators may change; another folder is checked "
+                  "and a warning shown when other users may create files in it")
+        ->type_name("FILE");
+    on.add_option("--limit", options->limit,
+                  "Bytes, or with K, M or G: where a file is rotated to FILE.txt, or a ring's fixed size. "
+                  "Default: 50M")
+        ->type_name("SIZE");
+    on.add_option("--prefix", options->prefixes,
+                  "Line prefixes: date, time, thread, cpu, memory, handles, app or none. Default: date,time")
+        ->type_name("PREFIX")
+        ->delimiter(',')
+        ->allow_extra_args(false);
+    on.add_option("--dynamic", options->dynamic,
+                  "Running processes re-read the settings every SECONDS (0 stops it)")
+        ->type_name("SECONDS");
+    on.add_flag("--force", options->force,
+                "Where another application has set HKLM\\SOFTWARE\\Debug's TraceEnabled to 0, set it to 1");
+    on.callback([options, &streams] {
+        const CTraceSettings settings = Settings(*options);
+        streams.exitCode = TurnOn(settings, streams.err);
+        if (streams.exitCode == kExitDone)
         {
-            return ReportWrite(err, status);
+            streams.out << TraceSettingsText();
         }
-        out << L"Trace settings removed" << (globalRemoved ? L", with HKLM\\SOFTWARE\\Debug" : L"")
-            << L".\r\n";
-        return 0;
-    }
-    if (verb == L"show")
-    {
-        return Show(out);
-    }
-    return Fail(err, L"Usage:\r\n" + std::wstring(kTraceUsage));
+    });
+
+    trace
+        .add_subcommand("off", "Removes the trace's settings (and HKLM\\SOFTWARE\\Debug when nothing else "
+                               "uses it).")
+        ->callback([&streams] {
+            bool globalRemoved = false;
+            const LONG status = CTraceSettings::Remove(globalRemoved);
+            if (status != ERROR_SUCCESS)
+            {
+                streams.exitCode = ReportWrite(streams.err, status);
+                return;
+            }
+            streams.out << L"Trace settings removed"
+                        << (globalRemoved ? L", with HKLM\\SOFTWARE\\Debug" : L"") << L".\r\n";
+        });
+    trace
+        .add_subcommand("show",
+                        "Prints what is configured now, as the trace reads it, and the registry values.")
+        ->callback([&streams] { streams.out << TraceSettingsText(); });
 }

@@ -1,7 +1,7 @@
 #pragma once
-#include "CArguments.h"
-#include "CConsoleOutput.h"
+#include "CommandLine.h"
 
 // "trace on|off|show": the trace's registry configuration.
-int RunTraceCommand(CArguments& arguments, CConsoleOutput& out, CConsoleOutput& err);
-extern const wchar_t kTraceUsage[];
+void AddTraceCommand(CLI::App& tool, CToolStreams& streams);
+// What is configured now, as the trace reads it, and the registry values ("trace show").
+std::wstring TraceSettingsText();
