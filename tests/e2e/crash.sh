@@ -10,7 +10,8 @@
 #   after-convert after-cleanup after-driver-removal after-driver-install after-old-removal
 #   before-start (all when none is named); inside-* are reached by watching the folders fill.
 set -u
-tools=$1/tools packages=$2 work=$3 && shift 3
+# Wine takes the package and the prefix by absolute paths only.
+tools=$1/tools packages=$(cd "$2" && pwd) work=$(mkdir -p "$3" && cd "$3" && pwd) && shift 3
 points=${*:-after-stop inside-backup after-backup after-files inside-restore after-restore after-convert \
 after-cleanup after-driver-removal after-driver-install after-old-removal before-start}
 prefix=$work/prefix template=$work/template failed=0
