@@ -57,14 +57,40 @@ void ReportRatio(const wchar_t* what, const std::vector<double>& times, const st
             Median(baseline), Median(baseline) / Median(times));
 }
 
-void CompareWithXcopy(const std::wstring& data, const std::wstring& backup, int rounds)
+const wchar_t* const kBesideTheCopy[] = {L".previous", L".partial", L".pending", L".restoring"};
+
+// What a completed restore leaves in T: the restored copy and nothing beside it. A copy still
+// marked pending would make the next backup keep it and copy nothing; an earlier copy left
+// over would be discarded inside the next timing.
+bool InRestoredState(const std::wstring& backup)
+{
+    bool restored = true;
+    for (const wchar_t* suffix : kBesideTheCopy)
+    {
+        if (GetFileAttributesW((backup + suffix).c_str()) != INVALID_FILE_ATTRIBUTES)
+        {
+            wprintf(L"  NOT FROM A RESTORED STATE: %ls%ls is left\n", backup.c_str(), suffix);
+            restored = false;
+        }
+    }
+    return restored;
+}
+
+// Each turn starts where an upgrade finds T after the last one: the copy it restored, which
+// the backup moves aside and the restore discards, and which xcopy overwrites.
+bool CompareWithXcopy(const std::wstring& data, const std::wstring& backup, int rounds)
 {
     std::vector<double> backups, restores, xcopyOut, xcopyBack, actions, xcopy;
+    moraCA_EMDataBackup(0);
+    moraCA_EMDataRestore(0);
     for (int round = 0; round < rounds; ++round)
     {
         for (int turn = 0; turn < 2; ++turn)
         {
-            RemoveTree(backup); // both start from the same empty backup folder
+            if (!InRestoredState(backup) || !SameCounts(data, backup))
+            {
+                return false;
+            }
             if ((round + turn) % 2 == 0)
             {
                 backups.push_back(TimeIt(moraCA_EMDataBackup));
@@ -87,6 +113,7 @@ void CompareWithXcopy(const std::wstring& data, const std::wstring& backup, int 
     ReportRatio(L"moraCA_EMDataBackup vs xcopy out", backups, xcopyOut);
     ReportRatio(L"moraCA_EMDataRestore vs xcopy back", restores, xcopyBack);
     ReportRatio(L"backup + restore vs xcopy both ways", actions, xcopy);
+    return InRestoredState(backup);
 }
 
 // Backups with the trace off, at level 6 into an ordinary file and into a ring file, in
@@ -102,7 +129,10 @@ void CompareTraceSinks(const std::wstring& backup, const std::wstring& traceFile
             application.SetDword(L"FileDebugLevel", sink == 0 ? 0 : 6).SetString(L"TraceFile", traceFile);
             application.SetDword(L"TraceFileMemoryMapped", sink == 2).SetDword(L"TraceFileLimit", 64);
             g_Trace.ReadConfig();
+            // Every sink's backup copies afresh, with no copy before it and no mark.
             RemoveTree(backup);
+            for (const wchar_t* suffix : kBesideTheCopy)
+                RemoveTree(backup + suffix);
             times[sink].push_back(TimeIt(moraCA_EMDataBackup));
             DeleteFileW(traceFile.c_str());
         }
@@ -135,7 +165,11 @@ int main(int argc, char** argv)
         CTestKey vendor(L"SOFTWARE\\Arvetta"), dataKey(L"SOFTWARE\\Arvetta\\Management\\Sentrel\\DATA");
         dataKey.SetString(L"DataRoot", data);
         SetEnvironmentVariableW(L"TMP", backupTemp.c_str());
-        CompareWithXcopy(data, backup, rounds);
+        if (!CompareWithXcopy(data, backup, rounds))
+        {
+            RemoveTree(work);
+            return 1;
+        }
         CompareTraceSinks(backup, work + L"\\trace.log", rounds);
     }
     RemoveTree(work);

@@ -1,12 +1,15 @@
 #include "support/ChildProcess.h"
 #include "support/TestFiles.h"
 #include "support/TestRegistry.h"
+#include "util/CUniqueHandle.h"
 #include <gtest/gtest.h>
+#include <functional>
 #include <map>
 #include <sstream>
 
 // The sample package installed by Wine's msiexec: the data actions run deferred in a real
-// installer session and find RUNMODE in their CustomActionData.
+// installer session, find RUNMODE in their CustomActionData and keep the saved copy of the
+// data folder from one session to the next.
 
 namespace
 {
@@ -15,25 +18,28 @@ const wchar_t kBackup[] = L"moraCA_EMDataBackup";
 const wchar_t kRestore[] = L"MoraCA_EMDataRestore";
 using Lines = std::vector<std::wstring>;
 
-// A first install runs the data actions only where there are KVQ agent settings to carry over.
-struct KvqAgentNamed
+// Installs the sample package with the given extra properties, running meanwhile during the
+// installation, and removes it. The KVQ agent is named: a first install runs the data actions
+// only where there are KVQ agent settings to carry over.
+void InstallAndRemove(const std::wstring& properties, const std::function<void()>& meanwhile = {})
 {
     CTestKey uuid{L"SYSTEM\\CurrentControlSet\\Control\\UUID\\C3681B60-0D26-11D3-8319-00A0C9B61E25"};
-    KvqAgentNamed() { uuid.SetString(L"KVQAgent", L"SOFTWARE\\Arvetta\\KVQ"); }
-};
+    uuid.SetString(L"KVQAgent", L"SOFTWARE\\Arvetta\\KVQ");
+    const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
+    EXPECT_EQ(0u,
+              RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main " + properties, 120000, meanwhile));
+    EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
+}
 
 // Installs and removes the sample package with the given extra properties; returns, by the
 // action's entry line, the run-mode lines (tags removed) each action wrote before its steps.
 std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
 {
     CTestDir dir;
-    KvqAgentNamed kvq;
     CTestKey global{L"SOFTWARE\\Debug"};
     CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
     application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", dir / L"session.log");
-    const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
-    EXPECT_EQ(0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main " + properties));
-    EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
+    InstallAndRemove(properties);
     std::wstringstream text(ReadUtf16File(dir / L"session.log"));
     std::map<std::wstring, Lines> actions;
     Lines* action = nullptr;
@@ -104,12 +110,8 @@ namespace
 // installation's log.
 std::string InstallWithLog(const CTestDir& dir)
 {
-    KvqAgentNamed kvq;
-    const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
     const std::wstring log = dir / L"install.log";
-    EXPECT_EQ(
-        0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main RUNMODE=Telix /l*v \"" + log + L"\""));
-    EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
+    InstallAndRemove(L"RUNMODE=Telix /l*v \"" + log + L"\"");
     const std::vector<BYTE> bytes = ReadFileBytes(log);
     return std::string(bytes.begin(), bytes.end());
 }
@@ -161,4 +163,52 @@ TEST(MsiSession, TheInstallerLogHoldsTheLinesOfEachActionBetweenItsOwn)
     EXPECT_NE(std::string::npos, log.find("] MsiCA               : Sentrel Bin Path: "))
         << "all lines of level 2";
     EXPECT_EQ(std::string::npos, log.find("DllMain")) << "no action runs while the library loads";
+}
+
+// Each session's first install runs the backup and the restore, here of a data folder of the
+// test's through its temporary directory.
+TEST(MsiSession, TheSavedCopyOutlivesABackupWithoutDataAndOneThatBreaksOff)
+{
+    CTestDir dir;
+    const std::wstring data = dir / L"Data", temp = dir / L"Temp", copy = temp + L"\\Sentrel";
+    CTestKey vendor{L"SOFTWARE\\Arvetta"}, dataKey{L"SOFTWARE\\Arvetta\\Management\\Sentrel\\DATA"};
+    dataKey.SetString(L"DataRoot", data);
+    CreateDirectoryW(temp.c_str(), nullptr);
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+    for (const wchar_t* folder : {L"", L"\\cache", L"\\cache\\deep"})
+    {
+        CreateDirectoryW((data + folder).c_str(), nullptr);
+        for (const wchar_t* file : {L"\\a.dat", L"\\b.dat"})
+            WriteFileBytes(data + folder + file, Narrow(std::wstring(folder) + file));
+    }
+    InstallAndRemove(L"");
+    const TreeListing saved = ListTree(data);
+
+    // The data folder is gone: the backup keeps the copy it has, and the restore brings every
+    // file back.
+    RemoveTree(data);
+    InstallAndRemove(L"");
+    ASSERT_EQ(saved, ListTree(data));
+
+    // Two newer files held open without sharing until the backup is done: its copy breaks off
+    // on them. One leaves the data folder before the restore and comes back from the copy
+    // before; the other stays as it is, and so do the other newer files.
+    const std::wstring gone = data + L"\\cache\\a.dat", kept = data + L"\\cache\\deep\\b.dat";
+    for (const std::wstring& file : {gone, kept, data + L"\\b.dat"})
+        WriteFileBytes(file, std::string("newer"));
+    TreeListing expected = ListTree(data);
+    expected[L"\\cache\\a.dat"] = saved.at(L"\\cache\\a.dat");
+    CKernelHandle heldKept(CreateFileW(kept.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    CKernelHandle heldGone(CreateFileW(gone.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    InstallAndRemove(L"", [&] {
+        // The backup's last step is its mark; the restore begins after the installation's files.
+        for (int ms = 0; !FileExists(copy + L".pending") && ms < 60000; ++ms)
+            Sleep(1);
+        heldGone.Reset();
+        heldKept.Reset();
+        DeleteFileW(gone.c_str());
+        EXPECT_FALSE(FileExists(copy + L".restoring")) << "the file must leave before the restore begins";
+    });
+    EXPECT_EQ(expected, ListTree(data));
+    SetEnvironmentVariableW(L"TMP", nullptr);
 }

@@ -4,13 +4,14 @@
 # prefix ends at once (wineserver -k); then the same package runs again (a repair where the new
 # product is registered already, else the upgrade once more). Afterwards: the data folder byte
 # for byte as before the first attempt, the service running, each board device once, the new
-# version registered. Prints a table, one point a line.
+# version registered. Prints a table, one point a line, each with its outcome.
 # crash.sh SOURCE-DIR PACKAGE-DIR WORK-DIR [POINT...]
 #   points: after-stop inside-backup after-backup after-files inside-restore after-restore
 #   after-convert after-cleanup after-driver-removal after-driver-install after-old-removal
 #   before-start (all when none is named); inside-* are reached by watching the folders fill.
 set -u
-tools=$1/tools packages=$2 work=$3 && shift 3
+# Wine takes the package and the prefix by absolute paths only.
+tools=$1/tools packages=$(cd "$2" && pwd) work=$(mkdir -p "$3" && cd "$3" && pwd) && shift 3
 points=${*:-after-stop inside-backup after-backup after-files inside-restore after-restore after-convert \
 after-cleanup after-driver-removal after-driver-install after-old-removal before-start}
 prefix=$work/prefix template=$work/template failed=0
@@ -50,7 +51,8 @@ reach() {
     return 1
 }
 
-printf '%-22s %-8s %-9s %-10s %-8s %-8s %s\n' point reached rerun data service devices product
+row='%-22s %-8s %-9s %-10s %-8s %-8s %-9s %s\n'
+printf "$row" point reached rerun data service devices product result
 for point in $points; do
     "$tools/wine-stop" "$prefix" --remove && cp -a "$template" "$prefix"
     touch "$work/upgrade-start" && sleep 1
@@ -72,8 +74,9 @@ for point in $points; do
     [ "$devices" = 'bios busio smbus' ] && devices=once || devices="[$devices]"
     products=$(run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
         awk '/DisplayName .*MsiCA Sample/ { n = 1 } n && /DisplayVersion/ { print $NF; n = 0 }' | xargs)
-    printf '%-22s %-8s %-9s %-10s %-8s %-8s %s\n' "$point" $reached $rerun $same "${service:-none}" "$devices" "[$products]"
-    [ "$reached $same ${service:-none} $devices [$products]" = "yes same RUNNING once [1.1.0]" ] || failed=1
+    result=pass && [ "$reached $same ${service:-none} $devices [$products]" = "yes same RUNNING once [1.1.0]" ] ||
+        result=FAIL failed=1
+    printf "$row" "$point" $reached $rerun $same "${service:-none}" "$devices" "[$products]" $result
 done
 printf '%s\n' "$([ $failed = 0 ] && echo 'every point recovered' || echo 'some points did not recover')"
 exit $failed

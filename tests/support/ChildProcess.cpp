@@ -1,7 +1,7 @@
 #include "ChildProcess.h"
 #include "util/CUniqueHandle.h"
 
-DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
+DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::function<void()>& meanwhile)
 {
     std::wstring line = commandLine; // CreateProcessW may write to it
     STARTUPINFOW startup{};
@@ -10,6 +10,8 @@ DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return 0xFFFFFFFF;
     const CKernelHandle thread(process.hThread), child(process.hProcess);
+    if (meanwhile)
+        meanwhile();
     DWORD exitCode = 0xFFFFFFFF;
     if (WaitForSingleObject(child.Get(), timeoutMs) != WAIT_OBJECT_0)
         TerminateProcess(child.Get(), exitCode);

@@ -1,7 +1,9 @@
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 
-// Starts a program (a command line) and waits for it; returns its exit code, or
-// 0xFFFFFFFF when it could not be started or did not end within timeoutMs.
-DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+// Starts a program (a command line), runs meanwhile while it runs, and waits for it; returns
+// its exit code, or 0xFFFFFFFF when it could not be started or did not end within timeoutMs.
+DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000,
+                 const std::function<void()>& meanwhile = {});
