@@ -50,12 +50,8 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
 {
     CTestDir dir;
     const std::wstring path = dir / L"ring.log";
-    TraceRegistry registry;
+    FileTraceRegistry registry(path, 0x80000000u | 1000, 1);
     registry.global.SetDword(L"DynamicUpdate", 1);
-    registry.application.SetDword(L"FileDebugLevel", 6)
-        .SetString(L"TraceFile", path)
-        .SetDword(L"TraceFileMemoryMapped", 1)
-        .SetDword(L"TraceFileLimit", 0x80000000u | 1000);
     CFaultInjector injector;
     injector.Replace("kernel32.dll", "CreateFileW", &CountingCreateFileW);
     CVirtualClock clock(injector);
