@@ -57,16 +57,11 @@ class CToolRun
     std::string Output()
     {
         EXPECT_EQ(0u, Wait());
-        return Text(m_output);
+        return ReadFileString(m_output);
     }
-    std::string Errors() { return Wait(), Text(m_errors); }
+    std::string Errors() { return Wait(), ReadFileString(m_errors); }
 
   private:
-    static std::string Text(const std::wstring& path)
-    {
-        const std::vector<BYTE> bytes = ReadFileBytes(path);
-        return std::string(bytes.begin(), bytes.end());
-    }
     std::wstring m_output, m_errors;
     CKernelHandle m_thread, m_process;
 };
@@ -474,8 +469,7 @@ std::string MachineSnapshot(const CTestDir& scratch)
     {
         const std::wstring file = scratch / L"export.reg";
         EXPECT_EQ(0u, RunProcess(L"reg export " + std::wstring(hive) + L" \"" + file + L"\" /y"));
-        const std::vector<BYTE> bytes = ReadFileBytes(file);
-        snapshot.append(bytes.begin(), bytes.end());
+        snapshot += ReadFileString(file);
         DeleteFileW(file.c_str());
     }
     wchar_t temp[MAX_PATH];
