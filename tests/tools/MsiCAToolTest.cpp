@@ -10,10 +10,8 @@
 #include "util/CProtectedAccess.h"
 #include <gtest/gtest.h>
 #include <sddl.h>
-#include <fcntl.h>
-#include <fdi.h>
-#include <io.h>
-#include <map>
+#include <set>
+#include <setupapi.h>
 #include <algorithm>
 #include <sstream>
 
@@ -480,30 +478,21 @@ std::string MachineSnapshot(const CTestDir& scratch)
     return snapshot;
 }
 
-// The files of a cabinet and their sizes, each decompressed (into NUL) by the Cabinet API's FDI.
-std::map<std::string, unsigned> CabinetListing(const std::wstring& path)
+// The names of a cabinet's files, each extracted (so decompressed) into folder by setupapi.
+std::set<std::string> CabinetFiles(const std::wstring& path, const std::wstring& folder)
 {
-    std::map<std::string, unsigned> files;
-    ERF error{};
-    const HFDI fdi = FDICreate(
-        [](ULONG size) { return malloc(size); }, [](void* memory) { free(memory); },
-        [](char* file, int flags, int mode) -> INT_PTR { return _open(file, flags, mode); },
-        [](INT_PTR file, void* buffer, UINT size) -> UINT { return _read(int(file), buffer, size); },
-        [](INT_PTR file, void* buffer, UINT size) -> UINT { return _write(int(file), buffer, size); },
-        [](INT_PTR file) { return _close(int(file)); },
-        [](INT_PTR file, long offset, int origin) -> long { return _lseek(int(file), offset, origin); },
-        cpuUNKNOWN, &error);
-    std::string folder = Narrow(path), name = folder.substr(folder.rfind('\\') + 1);
-    folder.resize(folder.size() - name.size());
-    const auto notify = [](FDINOTIFICATIONTYPE type, PFDINOTIFICATION note) -> INT_PTR {
-        if (type == fdintCOPY_FILE)
-            return (*static_cast<std::map<std::string, unsigned>*>(note->pv))[note->psz1] = note->cb,
-                                                       _open("NUL", _O_WRONLY | _O_BINARY);
-        return type == fdintCLOSE_FILE_INFO ? (_close(int(note->hf)), TRUE) : 0;
+    std::pair<std::set<std::string>, std::wstring> context{{}, folder};
+    const auto extract = [](PVOID named, UINT notification, UINT_PTR parameter, UINT_PTR) -> UINT {
+        auto& [names, into] = *static_cast<decltype(context)*>(named);
+        auto* file = reinterpret_cast<FILE_IN_CABINET_INFO_W*>(parameter);
+        if (notification != SPFILENOTIFY_FILEINCABINET)
+            return NO_ERROR;
+        names.insert(Narrow(file->NameInCabinet));
+        wcscpy_s(file->FullTargetName, (into + L"\\" + std::to_wstring(names.size())).c_str());
+        return FILEOP_DOIT;
     };
-    EXPECT_TRUE(FDICopy(fdi, name.data(), folder.data(), 0, notify, nullptr, &files)) << error.erfOper;
-    FDIDestroy(fdi);
-    return files;
+    EXPECT_TRUE(SetupIterateCabinetW(path.c_str(), 0, extract, &context)) << GetLastError();
+    return context.first;
 }
 
 // Equal, or the first differing line of each (a diff of megabytes would not fit).
@@ -561,7 +550,7 @@ TEST(MsiCATool, InspectShowsTheModuleDecisionsOfTheSampleLayoutAndChangesNothing
     const std::string collected = CToolRun(scratch, L"collect \"" + scratch / L"tool-support.cab\"").Output();
     EXPECT_TRUE(Same(before, MachineSnapshot(scratch)));
     DeleteFileW(installerLog.c_str());
-    const std::map<std::string, unsigned> listing = CabinetListing(scratch / L"tool-support.cab");
+    const std::set<std::string> listing = CabinetFiles(scratch / L"tool-support.cab", scratch.Path());
     for (const char* name : {"trace-settings.txt", "inspect.json", "installer-logs\\user\\MSIc0ffee.LOG",
                              "registry\\Sentrel.reg", "registry\\Debug.reg", "not-collected.txt"})
         EXPECT_EQ(1u, listing.count(name)) << name << "\n" << collected;
