@@ -527,10 +527,8 @@ TEST(MsiCATool, InspectShowsTheModuleDecisionsOfTheSampleLayoutAndChangesNothing
     for (const auto& [module, standIn] :
          {StandIn{L"EM_DEF", L"em_v7_10"}, StandIn{L"EM_UPDATE", L"em_v7_9"},
           StandIn{L"EM_DRVMON", L"em_noentry"}, StandIn{L"EM_NEW", L"em_v8_0"}})
-    {
         ASSERT_TRUE(CopyFileW(BinPath(std::wstring(standIn) + L".dll").c_str(),
                               (layout + L"\\" + module + L".dll").c_str(), FALSE));
-    }
     // A machine that traces everything: inspect must not write to its trace.
     CTestKey traced(L"SOFTWARE\\Debug\\MsiCA");
     traced.SetDword(L"FileDebugLevel", 6)
