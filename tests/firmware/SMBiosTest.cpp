@@ -31,8 +31,7 @@ std::wstring FatalError(char error)
 
 TEST(SMBiosTables, EveryRealTableIndexesAsTheManifestSays)
 {
-    const std::vector<BYTE> manifest = ReadFileBytes(BinPath(L"smbios\\MANIFEST.tsv"));
-    std::istringstream lines(std::string(manifest.begin(), manifest.end()));
+    std::istringstream lines(ReadFileString(BinPath(L"smbios\\MANIFEST.tsv")));
     size_t tables = 0;
     std::string line;
     // Columns: name, source, version, bytes, dmidecode's count, result, structures, slave byte.

@@ -20,7 +20,8 @@ std::map<SC_HANDLE, std::wstring> g_serviceNames; // of the handles the library 
 int g_startCalls = 0;
 
 // The real services with the start requests counted and, since Wine's EnumDependentServicesW
-// knows no dependents, the family above answered as Windows does, by their real states.
+// knows no dependents, the family above answered as Windows does, by their real states; the
+// manager's database open.
 struct RealScm
 {
     RealScm() : clock(injector)
@@ -55,9 +56,12 @@ struct RealScm
                      }
                      return TRUE;
                  });
+        EXPECT_EQ(0u, manager.OpenDatabase());
     }
     CFaultInjector injector;
     CVirtualClock clock;
+    CTraceCapture trace{4};
+    CServiceMgr manager;
 };
 } // namespace
 
@@ -66,34 +70,31 @@ TEST(ServiceMgrScm, StartsAndStopsDependentsInTheirOrders)
     CTestService base(kFamily[0], L"--start-pending 300 --start-hint 2000");
     CTestService depA(kFamily[1]), depB(kFamily[2]), depC(kFamily[3]);
     RealScm scm;
-    CTraceCapture trace(4);
-    CServiceMgr manager;
-    ASSERT_EQ(0u, manager.OpenDatabase());
 
     // The first wait follows the hint read before the start (none: one second), the next
     // ones the service's own; dependents start last to first, each with its own.
-    EXPECT_EQ(0u, manager.StartSvc(L"MsiCATestBase", 0, nullptr, true, kTimeout));
+    EXPECT_EQ(0u, scm.manager.StartSvc(L"MsiCATestBase", 0, nullptr, true, kTimeout));
     for (const wchar_t* name : kFamily)
         EXPECT_EQ(DWORD{SERVICE_RUNNING}, ServiceState(name)) << Narrow(name);
     EXPECT_EQ(4, g_startCalls);
-    EXPECT_TRUE(trace.InOrder({L"Sleep 1000 mseconds", L"Sleep 2000 mseconds", L"start \"MsiCATestDepB\"",
-                               L"start \"MsiCATestDepA\"", L"start \"MsiCATestDepC\""}));
+    EXPECT_TRUE(scm.trace.InOrder({L"Sleep 1000 mseconds", L"Sleep 2000 mseconds", L"start \"MsiCATestDepB\"",
+                                   L"start \"MsiCATestDepA\"", L"start \"MsiCATestDepC\""}));
 
     // Running already: no start request, no wait, no state line.
-    trace.Clear();
+    scm.trace.Clear();
     const size_t sleeps = scm.clock.Sleeps().size();
-    EXPECT_EQ(0u, manager.StartSvc(L"MsiCATestBase", 0, nullptr, true, kTimeout));
+    EXPECT_EQ(0u, scm.manager.StartSvc(L"MsiCATestBase", 0, nullptr, true, kTimeout));
     EXPECT_EQ(4, g_startCalls);
     EXPECT_EQ(sleeps, scm.clock.Sleeps().size());
-    EXPECT_FALSE(trace.Contains(L"Current state"));
+    EXPECT_FALSE(scm.trace.Contains(L"Current state"));
 
     // Dependents stop first to last, each after its own; a process gets five seconds to exit.
-    EXPECT_EQ(0u, manager.StopSvc(L"MsiCATestBase", true, kTimeout));
+    EXPECT_EQ(0u, scm.manager.StopSvc(L"MsiCATestBase", true, kTimeout));
     for (const wchar_t* name : kFamily)
         EXPECT_EQ(DWORD{SERVICE_STOPPED}, ServiceState(name)) << Narrow(name);
-    EXPECT_TRUE(trace.InOrder({L"\"MsiCATestDepC\" (RetCode 0x0)", L"\"MsiCATestDepA\" (RetCode 0x0)",
-                               L"\"MsiCATestDepB\" (RetCode 0x0)", L"\"MsiCATestBase\" (RetCode 0x0)"}));
-    EXPECT_EQ(4u, trace.Count(L"Waiting additional 5 seconds"));
+    EXPECT_TRUE(scm.trace.InOrder({L"\"MsiCATestDepC\" (RetCode 0x0)", L"\"MsiCATestDepA\" (RetCode 0x0)",
+                                   L"\"MsiCATestDepB\" (RetCode 0x0)", L"\"MsiCATestBase\" (RetCode 0x0)"}));
+    EXPECT_EQ(4u, scm.trace.Count(L"Waiting additional 5 seconds"));
     EXPECT_EQ(5000u, scm.clock.Sleeps().back());
 }
 
@@ -103,18 +104,15 @@ TEST(ServiceMgrScm, DisabledAndRunningServices)
     CTestService running(L"MsiCATestDelete");
     ASSERT_TRUE(running.Start());
     RealScm scm;
-    CTraceCapture trace(4);
-    CServiceMgr manager;
-    ASSERT_EQ(0u, manager.OpenDatabase());
 
     // Disabled: result 1 without a start request.
-    EXPECT_EQ(1u, manager.StartSvc(L"MsiCATestDisabled", 0, nullptr, true, kTimeout));
+    EXPECT_EQ(1u, scm.manager.StartSvc(L"MsiCATestDisabled", 0, nullptr, true, kTimeout));
     EXPECT_EQ(0, g_startCalls);
 
     // Running: stopped, deleted, and done once its registry key is gone.
-    EXPECT_EQ(0u, manager.DelSvc(L"MsiCATestDelete"));
+    EXPECT_EQ(0u, scm.manager.DelSvc(L"MsiCATestDelete"));
     EXPECT_FALSE(ServiceExists(L"MsiCATestDelete"));
     EXPECT_FALSE(KeyExists(CServiceMgr::ServiceKeyPath(L"MsiCATestDelete")));
-    EXPECT_TRUE(trace.InOrder({L"sucessfully stopped - delete service now!",
-                               L"registry key for service no longer existing, service deleted"}));
+    EXPECT_TRUE(scm.trace.InOrder({L"sucessfully stopped - delete service now!",
+                                   L"registry key for service no longer existing, service deleted"}));
 }

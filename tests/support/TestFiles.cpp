@@ -37,6 +37,12 @@ std::vector<BYTE> ReadFileBytes(const std::wstring& path)
     return std::vector<BYTE>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string ReadFileString(const std::wstring& path)
+{
+    const std::vector<BYTE> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
 {
     std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
@@ -90,9 +96,8 @@ TreeListing ListTree(const std::wstring& root)
     for (std::filesystem::recursive_directory_iterator entry(root, error), end; !error && entry != end;
          entry.increment(error))
     {
-        const std::vector<BYTE> bytes = ReadFileBytes(entry->path().wstring());
         listing[entry->path().wstring().substr(root.size())] =
-            entry->is_directory() ? "<dir>" : std::string(bytes.begin(), bytes.end());
+            entry->is_directory() ? "<dir>" : ReadFileString(entry->path().wstring());
     }
     return listing;
 }

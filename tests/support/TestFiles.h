@@ -28,6 +28,7 @@ class CTestDir
 };
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path);
+std::string ReadFileString(const std::wstring& path); // the same bytes
 void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);

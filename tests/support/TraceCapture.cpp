@@ -1,6 +1,7 @@
 #include "TraceCapture.h"
 #include "trace/CTrace.h"
 #include <gtest/gtest.h>
+#include <numeric>
 
 namespace
 {
@@ -46,10 +47,7 @@ CTraceCapture::~CTraceCapture()
 
 std::wstring CTraceCapture::Text() const
 {
-    std::wstring text;
-    for (const auto& message : debugger)
-        text += message;
-    return text;
+    return std::accumulate(debugger.begin(), debugger.end(), std::wstring());
 }
 
 size_t CTraceCapture::Count(const std::wstring& text) const

@@ -14,6 +14,18 @@ struct TraceRegistry
     CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
 };
 
+// Everything (level 6) into one trace file; limit as the registry stores it.
+struct FileTraceRegistry : TraceRegistry
+{
+    explicit FileTraceRegistry(const std::wstring& path, DWORD limit = 0, DWORD mapped = 0)
+    {
+        application.SetDword(L"FileDebugLevel", 6)
+            .SetString(L"TraceFile", path)
+            .SetDword(L"TraceFileMemoryMapped", mapped)
+            .SetDword(L"TraceFileLimit", limit);
+    }
+};
+
 // Stands in for the process console and the debugger of the code under test and records
 // what the trace sends to each. Given a level, it also turns the library's trace on with
 // the debugger as its only sink, and restores the trace's registry and configuration when

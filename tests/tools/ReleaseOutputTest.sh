@@ -27,11 +27,5 @@ fi
 for binary in MsiCA.dll MsiCATool.exe; do
     osslsigncode verify -CAfile "$work/cert.pem" -in "$work/$binary" | grep -q "Signature verification: ok"
 done
-# A byte changed after signing breaks the signature.
-cp "$work/MsiCA.dll" "$work/changed.dll"
-printf 'X' | dd of="$work/changed.dll" bs=1 seek=1024 conv=notrunc 2>/dev/null
-if osslsigncode verify -CAfile "$work/cert.pem" -in "$work/changed.dll" >/dev/null 2>&1; then
-    fail "a changed binary verifies"
-fi
 "$source/tools/wine-exec" "$prefix" "$work/MsiCATool.exe" help | grep -q "Usage: MsiCATool"
 echo "release output: split, signed, verified"

@@ -16,8 +16,7 @@ void ExpectNewestText(const std::wstring& path, ULONGLONG limit, std::string wri
                       bool ignoreDigits = false)
 {
     const std::string marker("\r\0\n\0[\0E\0O\0F\0]\0\r\0\n\0", 18);
-    const std::vector<BYTE> bytes = ReadFileBytes(path);
-    std::string file(bytes.begin(), bytes.end());
+    const std::string file = ReadFileString(path);
     EXPECT_LE(file.size(), limit);
     EXPECT_EQ("\xFF\xFE", file.substr(0, 2));
     size_t at = file.find(marker, 2);
@@ -50,12 +49,8 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
 {
     CTestDir dir;
     const std::wstring path = dir / L"ring.log";
-    TraceRegistry registry;
+    FileTraceRegistry registry(path, 0x80000000u | 1000, 1);
     registry.global.SetDword(L"DynamicUpdate", 1);
-    registry.application.SetDword(L"FileDebugLevel", 6)
-        .SetString(L"TraceFile", path)
-        .SetDword(L"TraceFileMemoryMapped", 1)
-        .SetDword(L"TraceFileLimit", 0x80000000u | 1000);
     CFaultInjector injector;
     injector.Replace("kernel32.dll", "CreateFileW", &CountingCreateFileW);
     CVirtualClock clock(injector);

@@ -43,10 +43,8 @@ TEST(TraceConfig, EachSinkFollowsItsLevel)
 TEST(TraceConfig, TheGlobalKeyDecidesWhetherAnythingIsWritten)
 {
     CTestDir dir;
-    TraceRegistry registry;
-    registry.application.SetDword(L"WinDebugLevel", 6)
-        .SetDword(L"FileDebugLevel", 6)
-        .SetString(L"TraceFile", dir / L"trace.log");
+    FileTraceRegistry registry(dir / L"trace.log");
+    registry.application.SetDword(L"WinDebugLevel", 6);
     // TraceEnabled 0, the global key denied, the 64-bit view denied (in case 0 too).
     for (const int deny : {0, 1, 2})
     {

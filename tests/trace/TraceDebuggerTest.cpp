@@ -1,4 +1,4 @@
-#include "TraceSinks.h"
+#include "support/TraceCapture.h"
 #include "support/TestFiles.h"
 #include <gtest/gtest.h>
 #include <algorithm>

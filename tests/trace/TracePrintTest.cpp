@@ -9,16 +9,10 @@ namespace
 // Every sink at level 6: the console and the debugger captured, the file real.
 struct TracePrint : testing::Test
 {
-    TracePrint()
-    {
-        registry.application.SetDword(L"ConDebugLevel", 6)
-            .SetDword(L"WinDebugLevel", 6)
-            .SetDword(L"FileDebugLevel", 6)
-            .SetString(L"TraceFile", dir / L"trace.log");
-    }
+    TracePrint() { registry.application.SetDword(L"ConDebugLevel", 6).SetDword(L"WinDebugLevel", 6); }
     CTestDir dir;
     CTraceCapture sinks{0};
-    TraceRegistry registry;
+    FileTraceRegistry registry{dir / L"trace.log"};
 };
 
 const wchar_t* volatile g_badString = reinterpret_cast<const wchar_t*>(0x10);

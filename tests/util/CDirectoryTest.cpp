@@ -62,8 +62,7 @@ HANDLE WINAPI RenamingFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
 TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
 {
     CTestDir dir;
-    const std::wstring source = dir / L"source";
-    const std::wstring target = dir / L"backup\\Sentrel";
+    const std::wstring source = dir / L"source", target = dir / L"backup\\Sentrel";
     SetLastError(0xdeadbeef);
     EXPECT_TRUE(CreateDir(DeepFolder(source).c_str()) && GetLastError() == ERROR_PATH_NOT_FOUND)
         << "the error of the first attempt";
@@ -94,8 +93,7 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
 TEST(CDirectory, FailuresAreTracedAndTheWalkGoesOn)
 {
     CTestDir dir;
-    const std::wstring source = dir / L"source";
-    const std::wstring target = dir / L"target";
+    const std::wstring source = dir / L"source", target = dir / L"target";
     BuildSampleTree(source);
     const std::wstring locked = source + L"\\Config\\CommonConfig.ccs";
     // The target's own copy of the file that cannot be copied stays as it was.

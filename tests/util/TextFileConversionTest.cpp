@@ -6,12 +6,6 @@
 
 namespace
 {
-std::string Bytes(const std::wstring& path)
-{
-    const std::vector<BYTE> bytes = ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // FF FE and the UTF-16LE form of text whose characters are all below 0x100.
 std::string Utf16(const std::string& text)
 {
@@ -63,7 +57,7 @@ TEST(TextFileConversion, ConvertsReadOnlyAnsiTextAndLeavesAMarkedFileAlone)
         const bool marked = input.compare(0, 2, "\xFF\xFE") == 0;
         EXPECT_EQ(marked, HasUtf16Bom(path.c_str())) << Narrow(name);
         EXPECT_EQ(!marked, ConvertToUtf16(path.c_str())) << Narrow(name);
-        EXPECT_TRUE(output == Bytes(path)) << Narrow(name);
+        EXPECT_TRUE(output == ReadFileString(path)) << Narrow(name);
     }
     EXPECT_TRUE(trace.Contains(L"File \"" + dir / L"marked.ccs" + L"\" already has a UTF16 BOM"));
 
@@ -85,7 +79,7 @@ TEST(TextFileConversion, TheGivenFileIsReplacedInOneStepAndNoConvertedCopyIsLeft
         CFaultInjector injector;
         injector.Replace("kernel32.dll", "WriteFile", &DiskFullAfterTheMarkWriteFile);
         EXPECT_FALSE(ConvertToUtf16(path.c_str()));
-        EXPECT_EQ(original, Bytes(path)) << "a failed write leaves the file as it was";
+        EXPECT_EQ(original, ReadFileString(path)) << "a failed write leaves the file as it was";
         EXPECT_EQ(1u, trace.Count(L"ERROR 0x70! Failed to write output file"));
     }
     {
@@ -96,10 +90,11 @@ TEST(TextFileConversion, TheGivenFileIsReplacedInOneStepAndNoConvertedCopyIsLeft
         EXPECT_FALSE(ConvertToUtf16(path.c_str()));
         EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
     }
-    EXPECT_EQ(original, Bytes(path));
+    EXPECT_EQ(original, ReadFileString(path));
     EXPECT_EQ(dir.Path(), g_replacedFrom.substr(0, g_replacedFrom.rfind(L'\\')))
         << "converted beside the file, not in the temporary directory every user can write into";
-    EXPECT_EQ(TreeListing({{L"\\CommonConfig.ccs", original}}), ListTree(dir.Path())) << "no converted file left";
+    EXPECT_EQ(TreeListing({{L"\\CommonConfig.ccs", original}}), ListTree(dir.Path()))
+        << "no converted file left";
     EXPECT_TRUE(ConvertToUtf16(path.c_str()));
     EXPECT_EQ(TreeListing({{L"\\CommonConfig.ccs", Utf16("a=1\nb=\xE9\n")}}), ListTree(dir.Path()));
 
