@@ -59,7 +59,7 @@ for point in $points; do
     "$tools/wine-exec" "$prefix" msiexec /i "$(msi 1.1.0)" /qn CRASHPOINT="$point" >/dev/null 2>&1 &
     upgrade=$!
     reached=no && reach "$point" && reached=yes
-    WINEPREFIX=$prefix wineserver -k 2>/dev/null
+    "$tools/wine-stop" "$prefix"
     wait "$upgrade"
     products=$(run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
         awk '/DisplayName .*MsiCA Sample/ { n = 1 } n && /DisplayVersion/ { print $NF; n = 0 }' | xargs)

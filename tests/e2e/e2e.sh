@@ -15,6 +15,20 @@ trap '"$tools/wine-stop" "$prefix" $([ $failed = 0 ] && echo --remove)' EXIT
 run() { "$tools/wine-exec" "$prefix" "$@" 2>/dev/null | tr -d '\r'; }
 expect() { [ "$2" = "$3" ] || { failed=1 && printf 'FAILED: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"; }; }
 root="$prefix/drive_c/Program Files/Arvetta/Sentrel" setup='HKLM\SOFTWARE\Arvetta\Management\Sentrel\Setup'
+# service_state SERVICE: the state sc reports, empty without one. What sc printed, its errors (Wine's
+# own among them: why a service could not be opened) and its status stay in the work folder.
+service_state() {
+    answer=$work/$name.sc-$1
+    WINEDEBUG=-all,err+all,warn+rpc,trace+sc "$tools/wine-exec" "$prefix" sc query "$1" >"$answer.out" 2>"$answer.err"
+    echo "exit status $?" >>"$answer.err"
+    tr -d '\r' <"$answer.out" | sed -n 's/.*STATE *: [0-9] *//p'
+}
+# The Wine processes of the prefix (the server's options among them), for a failed check.
+processes() {
+    for p in /proc/[0-9]*; do
+        tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$prefix" && echo "${p#/proc/} $(tr '\0' ' ' 2>/dev/null <"$p/cmdline")"
+    done
+}
 tree() { [ -d "$1" ] && (cd "$1" && find . -type f | sort | xargs -r sha256sum | sha256sum | cut -c1-16); }
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v FileDebugLevel /t REG_DWORD /d 3 /f >/dev/null
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v TraceFile /t REG_SZ /d 'C:\trace.log' /f >/dev/null
@@ -39,12 +53,13 @@ step() {
     expect "$name: trace lines missing" '' "$(echo "$lines" | tr '|' '\n' | while read -r l; do grep -qF "$l" "$trace" || echo "$l"; done | xargs -0)"
     devices=$(run reg query 'HKLM\SYSTEM\CurrentControlSet\Enum\Root' /s | sed -n 's/.*HardwareID.*{809E0B92-25A8-4fa0-9FBB-43A2F758EA93}\\//p' | xargs)
     recorded=$(run reg query "$setup" | sed -n 's/^ *\(Installed\|Version\) *REG_SZ *//p' | sed 's#^[0-9/]\{10\} [0-9:]\{8\}$#date#' | xargs -0)
-    service=$(run sc query SntSvc | sed -n 's/.*STATE *: [0-9] *//p') ipmi=$(run sc query ImbDrvNT | sed -n 's/.*STATE *: [0-9] *//p')
+    service=$(service_state SntSvc) ipmi=$(service_state ImbDrvNT)
     products=$(run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r' |
         awk '/DisplayName .*MsiCA Sample/ { n = 1 } n && /DisplayVersion/ { print $NF; n = 0 }' | xargs)
     codes=$(for m in EM_DEF EM_DRVMON EM_UPDATE; do printf '%s:%s ' $m "$(tr -cd 0-9 <"$root/$m.dll.codes")"; rm -f "$root/$m.dll.codes"; done 2>/dev/null)
-    expect "$name: service, devices, recorded date and version, IPMI driver, products, module calls, data" "$state" \
-        "${service:-none} [$devices] [$(echo $recorded)] ipmi:${ipmi:-none} [$products] $codes$(tree "$root/Data")"
+    actual="${service:-none} [$devices] [$(echo $recorded)] ipmi:${ipmi:-none} [$products] $codes$(tree "$root/Data")"
+    [ "$actual" = "$state" ] || processes >"$work/$name.processes"
+    expect "$name: service, devices, recorded date and version, IPMI driver, products, module calls, data" "$state" "$actual"
 }
 
 data='moraCA_EMDataBackup MoraCA_EMDataRestore MoraCA_EMDataConvert' cleanup=MoraCA_EMDataCleanup
