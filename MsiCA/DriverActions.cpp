@@ -52,26 +52,26 @@ UINT Halb2DriverRemove(MSIHANDLE)
 
 UINT __stdcall vrxCA_RegDriver(MSIHANDLE install)
 {
-    return RunCustomAction(L"vrxCA_RegDriver", install, RegDriver);
+    return RunCustomAction(L"vrxCA_RegDriver", L"Halb, ImbDrvNT", install, RegDriver);
 }
 
 UINT __stdcall vrxCA_UnregDriver(MSIHANDLE install)
 {
-    return RunCustomAction(L"vrxCA_UnregDriver", install, UnregDriver);
+    return RunCustomAction(L"vrxCA_UnregDriver", L"Halb, ImbDrvNT, PlxOrbi", install, UnregDriver);
 }
 
 UINT __stdcall moraCA_RestartMicrosoftIpmi(MSIHANDLE install)
 {
-    return RunCustomAction(L"moraCA_RestartMicrosoftIpmi", install, RestartMicrosoftIpmi);
+    return RunCustomAction(L"moraCA_RestartMicrosoftIpmi", L"ACPI\\IPI0001", install, RestartMicrosoftIpmi);
 }
 
 UINT __stdcall moraCA_Halb2DriverInstall(MSIHANDLE install)
 {
-    return RunCustomAction(L"moraCA_Halb2DriverInstall", install, Halb2DriverInstall,
+    return RunCustomAction(L"moraCA_Halb2DriverInstall", L"Halb", install, Halb2DriverInstall,
                            ERROR_UNHANDLED_EXCEPTION);
 }
 
 UINT __stdcall moraCA_Halb2DriverRemove(MSIHANDLE install)
 {
-    return RunCustomAction(L"moraCA_Halb2DriverRemove", install, Halb2DriverRemove);
+    return RunCustomAction(L"moraCA_Halb2DriverRemove", L"Halb", install, Halb2DriverRemove);
 }

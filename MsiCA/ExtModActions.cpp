@@ -12,6 +12,7 @@
 #include "trace/CTrace.h"
 #include "util/CDirectory.h"
 #include "util/CFileVersionInfo.h"
+#include "util/CProgressReport.h"
 #include "util/CUniqueHandle.h"
 #include "util/ProcAddress.h"
 #include "util/ProductLocations.h"
@@ -126,9 +127,16 @@ void BackupModules(const std::wstring& binPath)
               configuration.c_str());
         return;
     }
+    DWORD done = 0;
+    CProgressReport::Begin(configuration.c_str(), static_cast<DWORD>(modules.size()));
     for (const std::wstring& module : modules)
     {
+        if (CProgressReport::StopRequested())
+        {
+            break;
+        }
         BackupModule(binPath, module);
+        CProgressReport::Advance(++done, module.c_str());
     }
 }
 
@@ -299,26 +307,26 @@ UINT EMDataRollback(MSIHANDLE install)
 
 UINT __stdcall moraCA_EMDataBackup(MSIHANDLE install)
 {
-    return RunCustomAction(L"moraCA_EMDataBackup", install, EMDataBackup);
+    return RunCustomAction(L"moraCA_EMDataBackup", L"Sentrel", install, EMDataBackup);
 }
 
 // The last three entry lines begin with a capital M, unlike their export names.
 UINT __stdcall moraCA_EMDataRestore(MSIHANDLE install)
 {
-    return RunCustomAction(L"MoraCA_EMDataRestore", install, EMDataRestore);
+    return RunCustomAction(L"MoraCA_EMDataRestore", L"Sentrel", install, EMDataRestore);
 }
 
 UINT __stdcall moraCA_EMDataConvert(MSIHANDLE install)
 {
-    return RunCustomAction(L"MoraCA_EMDataConvert", install, EMDataConvert);
+    return RunCustomAction(L"MoraCA_EMDataConvert", L"Module.ini", install, EMDataConvert);
 }
 
 UINT __stdcall moraCA_EMDataCleanup(MSIHANDLE install)
 {
-    return RunCustomAction(L"MoraCA_EMDataCleanup", install, EMDataCleanup);
+    return RunCustomAction(L"MoraCA_EMDataCleanup", L"Module.ini", install, EMDataCleanup);
 }
 
 UINT __stdcall moraCA_EMDataRollback(MSIHANDLE install)
 {
-    return RunCustomAction(L"moraCA_EMDataRollback", install, EMDataRollback);
+    return RunCustomAction(L"moraCA_EMDataRollback", L"Sentrel", install, EMDataRollback);
 }

@@ -23,5 +23,5 @@ UINT Halb2DriverReinstall(MSIHANDLE)
 
 UINT __stdcall moraCA_Halb2DriverReinstall(MSIHANDLE install)
 {
-    return RunCustomAction(L"moraCA_Halb2DriverReinstall", install, Halb2DriverReinstall);
+    return RunCustomAction(L"moraCA_Halb2DriverReinstall", L"Halb", install, Halb2DriverReinstall);
 }

@@ -98,15 +98,15 @@ UINT FinalConfig(MSIHANDLE)
 
 UINT __stdcall vrxCA_StartSentrel(MSIHANDLE install)
 {
-    return RunCustomAction(L"vrxCA_StartSentrel", install, StartSentrel);
+    return RunCustomAction(L"vrxCA_StartSentrel", L"Sentrel", install, StartSentrel);
 }
 
 UINT __stdcall vrxCA_StopSentrel(MSIHANDLE install)
 {
-    return RunCustomAction(L"vrxCA_StopSentrel", install, StopSentrel);
+    return RunCustomAction(L"vrxCA_StopSentrel", L"Sentrel", install, StopSentrel);
 }
 
 UINT __stdcall vrxCA_FinalConfig(MSIHANDLE install)
 {
-    return RunCustomAction(L"vrxCA_FinalConfig", install, FinalConfig);
+    return RunCustomAction(L"vrxCA_FinalConfig", L"SntSvc.exe", install, FinalConfig);
 }

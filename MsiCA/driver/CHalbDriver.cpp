@@ -5,6 +5,7 @@
 #include "driver/CWdmDeviceInstaller.h"
 #include "trace/CTrace.h"
 #include "util/COSVersion.h"
+#include "util/CProgressReport.h"
 #include <string>
 
 #define HALB_TAG L"\nCHalbDriver         : "
@@ -48,7 +49,8 @@ const DeviceStep kDeviceSteps[] = {
 void RemoveGeneration(const HalbDriverIds& ids, const wchar_t* const (&removedLines)[3])
 {
     TRACE(2, L"\n" HALB_TAG L"Remove %s driver ...", ids.driverName);
-    for (size_t step = 0; step < 3; ++step)
+    CProgressReport::Begin(ids.driverName, 3);
+    for (size_t step = 0; step < 3 && !CProgressReport::StopRequested(); ++step)
     {
         const wchar_t* hardwareId = ids.*kDeviceSteps[step].hardwareId;
         if (RemoveDeviceByHardwareId(hardwareId, ids.classGuid))
@@ -59,6 +61,7 @@ void RemoveGeneration(const HalbDriverIds& ids, const wchar_t* const (&removedLi
         {
             TRACE(3, HALB_TAG L"Did not remove device %s", hardwareId);
         }
+        CProgressReport::Advance(static_cast<DWORD>(step + 1), hardwareId);
     }
     TRACE(2, L"\n" HALB_TAG L"... %s driver removed.", ids.driverName);
 }
@@ -140,8 +143,14 @@ DWORD CHalbDriver::Install(const wchar_t* folder)
     const std::wstring infPath = JoinPath(folder, ids.infFileName);
     TRACE(4, HALB_TAG L"Register %s PNP driver using INF file \"%s\"", ids.driverName, infPath.c_str());
     DWORD result = 0;
+    DWORD done = 0;
+    CProgressReport::Begin(ids.driverName, ARRAYSIZE(kDeviceSteps));
     for (const DeviceStep& step : kDeviceSteps)
     {
+        if (CProgressReport::StopRequested())
+        {
+            break;
+        }
         if (CWdmDeviceInstaller::InstallOrUpdate(ids.*step.hardwareId, infPath.c_str()))
         {
             TRACE(3, step.installed, ids.driverName);
@@ -151,6 +160,7 @@ DWORD CHalbDriver::Install(const wchar_t* folder)
             result = GetLastError();
             TRACE(1, step.installFailed, result, ids.driverName);
         }
+        CProgressReport::Advance(++done, ids.*step.hardwareId);
     }
     TRACE(2, HALB_TAG L"...registration and start of %s PNP driver completed\n", ids.driverName);
     return result;

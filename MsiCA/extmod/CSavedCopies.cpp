@@ -1,6 +1,7 @@
 #include "extmod/CSavedCopies.h"
 #include "trace/CTrace.h"
 #include "util/CDirectory.h"
+#include "util/CProgressReport.h"
 #include "util/CProtectedAccess.h"
 #include "util/CUniqueHandle.h"
 #include "util/PathJoin.h"
@@ -246,7 +247,16 @@ void CSavedCopies::Save(const std::wstring& data, const AddFiles& addFiles)
 
 void CSavedCopies::Commit(const std::wstring& data, const std::vector<std::wstring>& unsaved) const
 {
-    for (const std::wstring& file : unsaved)
+    // A cancelled copy is committed all the same: what it saved equals the data folder, and
+    // the pending mark lists the rest, so a restore or rollback keeps the saved-copy rules.
+    if (CProgressReport::StopRequested())
+    {
+        TRACE(1,
+              SAVED_TAG L"WARNING! Cancelled: %u files were not saved; a restore takes them from the earlier "
+                        L"copy where the data folder no longer has them",
+              static_cast<unsigned>(unsaved.size()));
+    }
+    for (const std::wstring& file : CProgressReport::StopRequested() ? std::vector<std::wstring>() : unsaved)
     {
         TRACE(1,
               SAVED_TAG L"WARNING! \"%s\" could not be saved: a restore takes it from the earlier copy where "

@@ -2,6 +2,7 @@
 #include "util/PathJoin.h"
 #include "extmod/CExtensionModuleConf.h"
 #include "trace/CTrace.h"
+#include "util/CProgressReport.h"
 #include "util/CUniqueHandle.h"
 #include "util/GuardedCall.h"
 #include "util/ProcAddress.h"
@@ -87,8 +88,14 @@ bool CSentrelSetupA::RunSetupAction(DWORD code, int runMode, const std::set<std:
               configPath.c_str());
         return false;
     }
+    DWORD done = 0;
+    CProgressReport::Begin(configPath.c_str(), static_cast<DWORD>(modules.size()));
     for (const std::wstring& module : modules)
     {
+        if (CProgressReport::StopRequested())
+        {
+            break;
+        }
         if (skip.count(module))
         {
             TRACE(1,
@@ -99,6 +106,7 @@ bool CSentrelSetupA::RunSetupAction(DWORD code, int runMode, const std::set<std:
         {
             failed->push_back(module);
         }
+        CProgressReport::Advance(++done, module.c_str());
     }
     return true;
 }

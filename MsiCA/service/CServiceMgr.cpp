@@ -1,5 +1,6 @@
 #include "service/CServiceMgr.h"
 #include "trace/CTrace.h"
+#include "util/CProgressReport.h"
 #include "util/CRegistryKey.h"
 #include <new>
 #include <strsafe.h>
@@ -245,8 +246,9 @@ DWORD CServiceMgr::StartSvc(const wchar_t* name, DWORD argumentCount, const wcha
             else
             {
                 result = RetryWhileLocked(L"Start", name, nullptr, [&]() -> DWORD {
-                    return StartAndWait(service.Get(), argumentCount, arguments, timeoutMs) ? 0
-                                                                                            : GetLastError();
+                    return StartAndWait(service.Get(), name, argumentCount, arguments, timeoutMs)
+                               ? 0
+                               : GetLastError();
                 });
             }
         }
@@ -263,8 +265,8 @@ DWORD CServiceMgr::StartSvc(const wchar_t* name, DWORD argumentCount, const wcha
     return result;
 }
 
-bool CServiceMgr::StartAndWait(SC_HANDLE service, DWORD argumentCount, const wchar_t** arguments,
-                               DWORD timeoutMs)
+bool CServiceMgr::StartAndWait(SC_HANDLE service, const wchar_t* name, DWORD argumentCount,
+                               const wchar_t** arguments, DWORD timeoutMs)
 {
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(service, &status))
@@ -281,7 +283,7 @@ bool CServiceMgr::StartAndWait(SC_HANDLE service, DWORD argumentCount, const wch
         return false;
     }
     const ULONGLONG startTick = GetTickCount64();
-    if (!WaitWhilePending(service, status, SERVICE_START_PENDING, startTick, timeoutMs))
+    if (!WaitWhilePending(service, name, status, SERVICE_START_PENDING, startTick, timeoutMs))
     {
         return false;
     }
@@ -324,7 +326,7 @@ DWORD CServiceMgr::StopSvc(const wchar_t* name, bool stopDependents, DWORD timeo
         else
         {
             result = RetryWhileLocked(L"Stop", name, nullptr, [&]() -> DWORD {
-                return StopAndWait(service.Get(), timeoutMs) ? 0 : GetLastError();
+                return StopAndWait(service.Get(), name, timeoutMs) ? 0 : GetLastError();
             });
         }
     }
@@ -332,7 +334,7 @@ DWORD CServiceMgr::StopSvc(const wchar_t* name, bool stopDependents, DWORD timeo
     return result;
 }
 
-bool CServiceMgr::StopAndWait(SC_HANDLE service, DWORD timeoutMs)
+bool CServiceMgr::StopAndWait(SC_HANDLE service, const wchar_t* name, DWORD timeoutMs)
 {
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(service, &status))
@@ -360,7 +362,7 @@ bool CServiceMgr::StopAndWait(SC_HANDLE service, DWORD timeoutMs)
         TRACE(1, SVC_TAG L"ERROR 0x%X! ControlService FAILED!", GetLastError());
         return status.dwCurrentState == SERVICE_STOPPED;
     }
-    if (!WaitWhilePending(service, status, SERVICE_STOP_PENDING, startTick, timeoutMs))
+    if (!WaitWhilePending(service, name, status, SERVICE_STOP_PENDING, startTick, timeoutMs))
     {
         return false;
     }
@@ -380,10 +382,12 @@ bool CServiceMgr::StopAndWait(SC_HANDLE service, DWORD timeoutMs)
 
 // The one wait loop of starts and stops: sleeps for the wait hint of status (as read
 // before the request), then polls while the service stays in pendingState, within
-// timeoutMs of startTick. status holds the last state read.
-bool CServiceMgr::WaitWhilePending(SC_HANDLE service, SERVICE_STATUS& status, DWORD pendingState,
-                                   ULONGLONG startTick, DWORD timeoutMs)
+// timeoutMs of startTick. status holds the last state read. Progress is reported in seconds
+// of the time-out; a wait is never cut short.
+bool CServiceMgr::WaitWhilePending(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS& status,
+                                   DWORD pendingState, ULONGLONG startTick, DWORD timeoutMs)
 {
+    CProgressReport::Begin(name, timeoutMs / 1000);
     SleepForWaitHint(status.dwWaitHint);
     if (!QueryServiceStatus(service, &status))
     {
@@ -393,6 +397,7 @@ bool CServiceMgr::WaitWhilePending(SC_HANDLE service, SERVICE_STATUS& status, DW
     {
         SleepForWaitHint(status.dwWaitHint);
         const ULONGLONG elapsedMs = GetTickCount64() - startTick;
+        CProgressReport::Advance(static_cast<DWORD>(elapsedMs / 1000), name);
         if (elapsedMs > timeoutMs)
         {
             TRACE(1, SVC_TAG L"ERROR! Timeout after %d seconds!", static_cast<DWORD>(elapsedMs / 1000));
@@ -448,7 +453,7 @@ DWORD CServiceMgr::DelSvc(const wchar_t* name)
 DWORD CServiceMgr::StopAndDelete(SC_HANDLE service, const wchar_t* name)
 {
     DWORD error = 0;
-    if (StopAndWait(service, kDefaultTimeoutMs))
+    if (StopAndWait(service, name, kDefaultTimeoutMs))
     {
         TRACE(4, SVC_TAG L"Service \"%s\"  sucessfully stopped - delete service now!", name);
         if (DeleteService(service))

@@ -56,8 +56,10 @@ class CServiceMgr
     // stateFilter: SERVICE_ACTIVE or SERVICE_INACTIVE.
     DependentList GetDependents(const wchar_t* name, DWORD stateFilter);
 
-    bool StartAndWait(SC_HANDLE service, DWORD argumentCount, const wchar_t** arguments, DWORD timeoutMs);
-    bool StopAndWait(SC_HANDLE service, DWORD timeoutMs);
+    // name: the service's, for the progress report.
+    bool StartAndWait(SC_HANDLE service, const wchar_t* name, DWORD argumentCount, const wchar_t** arguments,
+                      DWORD timeoutMs);
+    bool StopAndWait(SC_HANDLE service, const wchar_t* name, DWORD timeoutMs);
     ServiceConfig QueryConfig(SC_HANDLE service);
 
     // SYSTEM\CurrentControlSet\Services\<name>, below HKEY_LOCAL_MACHINE.
@@ -70,8 +72,8 @@ class CServiceMgr
     DWORD RetryWhileLocked(const wchar_t* verb, const wchar_t* name, const wchar_t* displayName,
                            Attempt&& attempt);
     bool AskToRetryLocked(const wchar_t* verb, const wchar_t* name, const wchar_t* displayName);
-    bool WaitWhilePending(SC_HANDLE service, SERVICE_STATUS& status, DWORD pendingState, ULONGLONG startTick,
-                          DWORD timeoutMs);
+    bool WaitWhilePending(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS& status, DWORD pendingState,
+                          ULONGLONG startTick, DWORD timeoutMs);
     DWORD StopAndDelete(SC_HANDLE service, const wchar_t* name);
     DWORD WatchDeletion(const wchar_t* name);
 

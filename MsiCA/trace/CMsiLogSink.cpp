@@ -4,17 +4,6 @@
 #include <cwchar>
 #include <string>
 
-namespace
-{
-struct MsiHandleTraits
-{
-    using Handle = MSIHANDLE;
-    static Handle Empty() { return 0; }
-    static bool Close(Handle h) { return MsiCloseHandle(h) == ERROR_SUCCESS; }
-};
-using CMsiRecord = CUniqueHandle<MsiHandleTraits>;
-} // namespace
-
 void CMsiLogSink::Write(const wchar_t* text) const
 {
     if (m_install == 0)
@@ -51,7 +40,7 @@ void CMsiLogSink::Write(const wchar_t* text) const
 
 void CMsiLogSink::WriteLine(const wchar_t* line) const
 {
-    CMsiRecord record(MsiCreateRecord(0));
+    CMsiHandle record(MsiCreateRecord(0));
     if (record && MsiRecordSetStringW(record.Get(), 0, line) == ERROR_SUCCESS)
     {
         MsiProcessMessage(m_install, INSTALLMESSAGE_INFO, record.Get());

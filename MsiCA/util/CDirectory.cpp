@@ -1,6 +1,7 @@
 #include "util/CDirectory.h"
 #include "util/PathJoin.h"
 #include "trace/CTrace.h"
+#include "util/CProgressReport.h"
 #include "util/CUniqueHandle.h"
 #include "util/ReadOnlyRetry.h"
 #include <string>
@@ -66,10 +67,24 @@ class CWalkOutcome
     DWORD m_error = ERROR_SUCCESS;
 };
 
+// What one copy carries through its walk: the entries that failed, and the files done.
+struct CopyWalk
+{
+    std::vector<std::wstring>* failures;
+    DWORD filesDone = 0;
+
+    void Failed(const std::wstring& sourceEntry) const
+    {
+        if (failures)
+        {
+            failures->push_back(sourceEntry);
+        }
+    }
+};
+
 bool CreateDirTrying(const wchar_t* path, int retriesLeft);
 // created: the walk has just created destination, so nothing in it predates the copy.
-bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created,
-              std::vector<std::wstring>* failures);
+bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created, CopyWalk& walk);
 
 std::wstring FullPath(const wchar_t* path)
 {
@@ -146,7 +161,7 @@ bool CreateDirTrying(const wchar_t* path, int retriesLeft)
 }
 
 bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar_t* destination,
-               bool destinationCreated, std::vector<std::wstring>* failures)
+               bool destinationCreated, CopyWalk& walk)
 {
     const std::wstring sourceEntry = JoinPath(source, entry.cFileName);
     TRACE(4, DIR_TAG L"Source path: \"%s\"", sourceEntry.c_str());
@@ -163,13 +178,17 @@ bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar
         const bool created = CreateDirectoryW(destinationEntry.c_str(), nullptr) == TRUE;
         if (!created && GetLastError() != ERROR_ALREADY_EXISTS)
         {
-            if (failures)
-            {
-                failures->push_back(sourceEntry);
-            }
+            walk.Failed(sourceEntry);
             return false;
         }
-        return CopyTree(sourceEntry.c_str(), destinationEntry.c_str(), created, failures);
+        return CopyTree(sourceEntry.c_str(), destinationEntry.c_str(), created, walk);
+    }
+    // Cancelled: the file in hand was finished, the rest count as not copied.
+    if (CProgressReport::StopRequested())
+    {
+        walk.Failed(sourceEntry);
+        SetLastError(ERROR_CANCELLED);
+        return false;
     }
     // A lookup of a missing name costs Wine a scan of the folder: a new folder needs none.
     const bool existed =
@@ -189,12 +208,10 @@ bool CopyEntry(const WIN32_FIND_DATAW& entry, const wchar_t* source, const wchar
         {
             TRACE(3, DIR_TAG L"Incomplete copy \"%s\" removed", destinationEntry.c_str());
         }
-        if (failures)
-        {
-            failures->push_back(sourceEntry);
-        }
+        walk.Failed(sourceEntry);
         SetLastError(error);
     }
+    CProgressReport::Advance(++walk.filesDone, entry.cFileName);
     return copied;
 }
 
@@ -291,13 +308,19 @@ bool CopyDir(const wchar_t* source, const wchar_t* destination, std::vector<std:
         TRACE(1, DIR_TAG L"WARNING! \"%s\" is a link: what it points to is not copied", source);
         return true;
     }
-    return CopyTree(source, destination, false, failures);
+    if (CProgressReport::IsObserved())
+    {
+        DWORD files = 0;
+        ForEachFile(source, [&](const WIN32_FIND_DATAW&) { return ++files != 0; });
+        CProgressReport::Begin(source, files);
+    }
+    CopyWalk walk{failures};
+    return CopyTree(source, destination, false, walk);
 }
 
 namespace
 {
-bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created,
-              std::vector<std::wstring>* failures)
+bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created, CopyWalk& walk)
 {
     TRACE(3, DIR_TAG L"Copy directory \"%s\" -->  \"%s\"", source, destination);
     const std::wstring pattern = JoinPath(source, L"*.*");
@@ -324,7 +347,7 @@ bool CopyTree(const wchar_t* source, const wchar_t* destination, bool created,
     {
         if (!IsDotEntry(entry))
         {
-            outcome.Add(CopyEntry(entry, source, destination, created, failures));
+            outcome.Add(CopyEntry(entry, source, destination, created, walk));
         }
     } while (FindNextFileW(find.Get(), &entry));
     find.Reset();

@@ -17,7 +17,8 @@ bool CreateDir(const wchar_t* path);
 // receives the source path of each entry that was not copied. A destination inside the
 // source is refused (87), and a file copy that fails leaves no new partial file behind.
 // Links (junctions, symbolic links, mount points) are never followed: a level-1 line names
-// each, and what it points to is not copied.
+// each, and what it points to is not copied. Progress goes to CProgressReport, file by file;
+// once a stop is requested no further file is copied (each a failure, 1223).
 bool CopyDir(const wchar_t* source, const wchar_t* destination,
              std::vector<std::wstring>* failures = nullptr);
 // Deletes everything below path, read-only files included, and with removeSelf the

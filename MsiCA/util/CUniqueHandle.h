@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <winsvc.h>
+#include <msi.h>
 #include <utility>
 
 // Owner of one system handle: closes it when destroyed or reset, never twice.
@@ -107,6 +108,13 @@ struct LocalMemoryTraits // LocalAlloc'd by the system for the caller (security 
     static bool Close(Handle h) { return LocalFree(h) == nullptr; }
 };
 
+struct MsiHandleTraits // records, views, databases of the installer
+{
+    using Handle = MSIHANDLE;
+    static Handle Empty() { return 0; }
+    static bool Close(Handle h) { return MsiCloseHandle(h) == ERROR_SUCCESS; }
+};
+
 using CFileHandle = CUniqueHandle<FileHandleTraits>;
 using CKernelHandle = CUniqueHandle<KernelHandleTraits>;
 using CFindHandle = CUniqueHandle<FindHandleTraits>;
@@ -115,3 +123,4 @@ using CModuleHandle = CUniqueHandle<ModuleTraits>;
 using CServiceHandle = CUniqueHandle<ServiceHandleTraits>;
 using CRegKeyHandle = CUniqueHandle<RegKeyTraits>;
 using CLocalMemory = CUniqueHandle<LocalMemoryTraits>;
+using CMsiHandle = CUniqueHandle<MsiHandleTraits>;
