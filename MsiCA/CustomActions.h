@@ -3,7 +3,8 @@
 #include <msi.h>
 
 // The custom actions the installation package calls (exported undecorated by MsiCA.def): the
-// twelve of the product's sequence and the rollback partners that undo them after a failure.
+// twelve of the product's sequence, the rollback partners that undo them after a failure, and
+// the reservation of their progress ticks.
 extern "C"
 {
     UINT __stdcall vrxCA_StartSentrel(MSIHANDLE install);
@@ -22,4 +23,6 @@ extern "C"
     UINT __stdcall moraCA_EMDataRollback(MSIHANDLE install);
     // Rollback of the driver replacement: each board device present once again.
     UINT __stdcall moraCA_Halb2DriverReinstall(MSIHANDLE install);
+    // Immediate, before the script runs: room on the progress bar for the deferred actions.
+    UINT __stdcall moraCA_ReserveProgress(MSIHANDLE install);
 }

@@ -5,7 +5,8 @@
 #                                   sequence): 1024 + 256 (rollback) or 512 (commit) added
 #   MajorUpgrade Schedule           wixl puts RemoveExistingProducts after InstallValidate
 #   AllowSameVersionUpgrades="yes"  the upgrade row includes the maximum version (512)
-#   <UI><ProgressText>              wixl aborts on a UI element: the ActionText rows
+#   <UI><ProgressText>              wixl aborts on a UI element: the ActionText rows (with
+#                                   their templates)
 # Elements are read one per line; texts hold no apostrophe. Run in the folder with the files
 # the source names.
 # wixl-build.sh SOURCE.wxs OUTPUT.msi [wixl options...]
@@ -54,7 +55,8 @@ fi
 
 if grep -q '<ProgressText ' "$source"; then
     query 'CREATE TABLE `ActionText` (`Action` CHAR(72) NOT NULL, `Description` CHAR(0) LOCALIZABLE, `Template` CHAR(0) LOCALIZABLE PRIMARY KEY `Action`)'
-    sed -n 's/.*<ProgressText Action="\([^"]*\)">\([^<]*\)<.*/\1\t\2/p' "$source" | while IFS='	' read -r action text; do
-        query "INSERT INTO ActionText (Action, Description) VALUES ('$action', '$text')"
-    done
+    sed -n 's/.*<ProgressText Action="\([^"]*\)"\( Template="\([^"]*\)"\)\{0,1\}>\([^<]*\)<.*/\1\t\4\t\3/p' "$source" |
+        while IFS='	' read -r action text template; do
+            query "INSERT INTO ActionText (Action, Description, Template) VALUES ('$action', '$text', '$template')"
+        done
 fi

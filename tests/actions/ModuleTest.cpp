@@ -35,13 +35,13 @@ TEST(Module, ExportsTheActionsAndTheirRollbacksUndecoratedAndImportsOnlySystemDl
     std::set<std::string> names;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i)
         names.insert(dll.At<char>(dll.At<DWORD>(exports->AddressOfNames)[i]));
-    EXPECT_EQ(
-        std::set<std::string>({"vrxCA_StartSentrel", "vrxCA_StopSentrel", "vrxCA_FinalConfig",
-                               "vrxCA_RegDriver", "vrxCA_UnregDriver", "moraCA_RestartMicrosoftIpmi",
-                               "moraCA_Halb2DriverInstall", "moraCA_Halb2DriverRemove", "moraCA_EMDataBackup",
-                               "moraCA_EMDataRestore", "moraCA_EMDataConvert", "moraCA_EMDataCleanup",
-                               "moraCA_EMDataRollback", "moraCA_Halb2DriverReinstall"}),
-        names);
+    EXPECT_EQ(std::set<std::string>({"vrxCA_StartSentrel", "vrxCA_StopSentrel", "vrxCA_FinalConfig",
+                                     "vrxCA_RegDriver", "vrxCA_UnregDriver", "moraCA_RestartMicrosoftIpmi",
+                                     "moraCA_Halb2DriverInstall", "moraCA_Halb2DriverRemove",
+                                     "moraCA_EMDataBackup", "moraCA_EMDataRestore", "moraCA_EMDataConvert",
+                                     "moraCA_EMDataCleanup", "moraCA_EMDataRollback",
+                                     "moraCA_Halb2DriverReinstall", "moraCA_ReserveProgress"}),
+              names);
     EXPECT_EQ(names.size(), exports->NumberOfFunctions);
 
     const std::set<std::string> everyWindows = {"kernel32.dll", "advapi32.dll", "user32.dll",

@@ -1,0 +1,23 @@
+#include "CInstallerProgress.h"
+#include "CustomActionFrame.h"
+#include "CustomActions.h"
+#include "trace/CTrace.h"
+
+// The immediate action that makes room on the installer's progress bar for the deferred
+// actions of the library before the script runs.
+
+namespace
+{
+UINT ReserveProgress(MSIHANDLE install)
+{
+    const int actions = CInstallerProgress::ReserveTicks(install);
+    TRACE(2, MSICA_TAG L"Progress ticks reserved for %d deferred actions", actions);
+    return 0;
+}
+} // namespace
+
+// Its entry line names it an immediate action, apart from the deferred actions of the script.
+UINT __stdcall moraCA_ReserveProgress(MSIHANDLE install)
+{
+    return RunCustomAction(L"moraCA_ReserveProgress (immediate)", L"", install, ReserveProgress);
+}
