@@ -9,6 +9,7 @@
 #include "support/TraceCapture.h"
 #include "util/CDirectory.h"
 #include <gtest/gtest.h>
+#include <msiquery.h>
 
 namespace
 {
@@ -201,6 +202,44 @@ TEST_F(EMData, NoSavedFileIsLostWhenAnUpgradeRunsAgainBreaksOffOrFails)
     EXPECT_EQ(0u, moraCA_EMDataBackup(0));
     EXPECT_TRUE(trace.Contains(L"There is no data folder to save"));
     EXPECT_FALSE(trace.Contains(L"ERROR"));
+}
+
+namespace
+{
+CVirtualClock* g_clock = nullptr;
+
+// The user cancels at the first file the installer hears of.
+int WINAPI CancelAtAFile(MSIHANDLE, INSTALLMESSAGE type, MSIHANDLE record)
+{
+    return type == INSTALLMESSAGE_ACTIONDATA && MsiRecordGetInteger(record, 2) > 0 ? IDCANCEL : IDOK;
+}
+} // namespace
+
+// Cancelled, the backup finishes its file and stops; what it saved becomes the copy to restore
+// with the rest marked as not saved, so that the rollback never puts older data back.
+TEST_F(EMData, ACancelledBackupStopsAfterItsFileAndTheRollbackKeepsTheNewerData)
+{
+    BuildDataTree(data, 3, 10);
+    EXPECT_EQ(0u, moraCA_EMDataBackup(0) + moraCA_EMDataRestore(0));
+    WriteFileBytes(data + L"\\CommonConfig.ccs", std::string("newer"));
+    const TreeListing newer = ListTree(data);
+    {
+        CFaultInjector injector;
+        CVirtualClock clock(injector);
+        g_clock = &clock;
+        injector.Replace("msi.dll", "MsiProcessMessage", &CancelAtAFile);
+        FAKE_IMPORT(injector, "kernel32.dll", CopyFileW, [](LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
+            g_clock->Advance(100);
+            return ORIGINAL(CopyFileW)(from, to, failIfExists);
+        });
+        EXPECT_EQ(static_cast<UINT>(ERROR_INSTALL_USEREXIT), moraCA_EMDataBackup(0x4711));
+    }
+    size_t saved = 0;
+    for (const auto& [path, content] : ListTree(backup))
+        saved += content != "<dir>";
+    EXPECT_EQ(3u, saved) << "a message every 250 ms, one file every 100 ms";
+    EXPECT_EQ(0u, moraCA_EMDataRollback(0));
+    EXPECT_TRUE(newer == ListTree(data)) << "the older copy put back";
 }
 
 TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)

@@ -1,0 +1,38 @@
+// ui_host: installs a package through MsiInstallProductW with an external UI handler, as a
+// setup program with its own window would, and records every message, one line each:
+// milliseconds since the start, the message type (its top byte), the text.
+//   ui_host PACKAGE MESSAGES-FILE VERBOSE-LOG [COMMAND-LINE]
+// Exit code: MsiInstallProductW's result.
+#include <windows.h>
+#include <msi.h>
+#include <cstdio>
+#include <string>
+
+namespace
+{
+FILE* g_messages = nullptr;
+ULONGLONG g_start = 0;
+
+int WINAPI Record(LPVOID, UINT type, LPCWSTR text)
+{
+    std::wstring line = text ? text : L"";
+    for (wchar_t& c : line)
+        c = (c == L'\r' || c == L'\n' || c == L'\t') ? L' ' : c;
+    fwprintf(g_messages, L"%llu\t%u\t%ls\n", GetTickCount64() - g_start, type >> 24, line.c_str());
+    fflush(g_messages);
+    return 0;
+}
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 4 || _wfopen_s(&g_messages, argv[2], L"w, ccs=UTF-16LE") != 0)
+        return 0xFFFF;
+    g_start = GetTickCount64();
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    MsiSetExternalUIW(Record, 0xFFFFFFFF & ~INSTALLLOGMODE_VERBOSE, nullptr);
+    MsiEnableLogW(0xFFFFFFFF & ~INSTALLLOGMODE_EXTRADEBUG, argv[3], 0);
+    const UINT result = MsiInstallProductW(argv[1], argc > 4 ? argv[4] : L"");
+    fclose(g_messages);
+    return static_cast<int>(result);
+}
