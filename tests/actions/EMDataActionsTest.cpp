@@ -9,6 +9,8 @@
 #include "support/TraceCapture.h"
 #include "util/CDirectory.h"
 #include <gtest/gtest.h>
+#include <map>
+#include <sstream>
 #include <msiquery.h>
 
 namespace
@@ -242,6 +244,50 @@ TEST_F(EMData, ACancelledBackupStopsAfterItsFileAndTheRollbackKeepsTheNewerData)
     EXPECT_TRUE(newer == ListTree(data)) << "the older copy put back";
 }
 
+namespace
+{
+// What ui_host recorded of one MsiCA action: its ActionStart text, its action data (time,
+// text) and the progress bar's increments.
+struct ActionMessages
+{
+    std::wstring start;
+    std::vector<std::pair<unsigned long long, std::wstring>> data;
+    std::vector<long long> moves;
+};
+
+// By the action's name; reserved receives the ticks added to the bar's total.
+std::map<std::wstring, ActionMessages> RecordedByAction(const std::wstring& path, long long& reserved)
+{
+    std::wstringstream text(ReadUtf16File(path));
+    std::map<std::wstring, ActionMessages> actions;
+    ActionMessages* action = nullptr;
+    unsigned long long ms = 0;
+    unsigned type = 0;
+    for (std::wstring line; text >> ms >> type && std::getline(text, line);)
+    {
+        line = line.substr(1, line.find_last_not_of(L'\r'));
+        long long kind = 0, ticks = 0;
+        swscanf(line.c_str(), L"1: %lld 2: %lld", &kind, &ticks);
+        const size_t name = line.find(L": ") + 2;
+        if (type == INSTALLMESSAGE_ACTIONSTART >> 24)
+        {
+            const std::wstring id = line.substr(name, line.find(L'.', name) - name);
+            action = id.find(L"CA_") == std::wstring::npos ? nullptr : &actions[id];
+            if (action)
+                action->start = line.substr(name);
+        }
+        else if (action && type == INSTALLMESSAGE_ACTIONDATA >> 24)
+            action->data.emplace_back(ms, line);
+        else if (action && type == INSTALLMESSAGE_PROGRESS >> 24)
+            kind == 2 ? action->moves.push_back(ticks) : void(reserved += kind == 3 ? ticks : 0);
+    }
+    return actions;
+}
+} // namespace
+
+// Installed by a setup program with its own window (ui_host): the data actions also show their
+// files on the installer's action text and move its progress bar. Run mode 0: Wine's msiexec
+// loses the ActionText row of a deferred action that has CustomActionData (RUNMODE set).
 TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)
 {
     const std::wstring kvq = dir / L"KVQ", db = kvq + L"\\var\\db\\kvqDb.db";
@@ -258,11 +304,49 @@ TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)
     TreeListing expected = BuildDataTree(data, 40, 50);
 
     const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
-    EXPECT_EQ(0u, RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main RUNMODE=Telix"));
+    const std::wstring messages = dir / L"messages.txt", log = dir / L"install.log";
+    EXPECT_EQ(0u, RunProcess(L"\"" + BinPath(L"ui_host.exe") + L"\" " + package + L" \"" + messages +
+                                 L"\" \"" + log + L"\" ADDLOCAL=Main",
+                             180000));
     EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
     expected[L"\\kvqDb.db"] = "kvq-flushed"; // copied after the service's last write
     expected[L"\\kvq_status.xml"] = "kvq-";
     EXPECT_TRUE(expected == ListTree(backup));
     expected[L"\\CommonConfig.ccs"] = kUtf16Config;
     EXPECT_TRUE(expected == ListTree(data));
+
+    long long reserved = 0, moved = 0;
+    auto actions = RecordedByAction(messages, reserved);
+    EXPECT_EQ(L"moraCA_EMDataBackup. Saving the agent data", actions[L"moraCA_EMDataBackup"].start);
+    EXPECT_EQ(L"moraCA_EMDataRestore. Restoring the agent data", actions[L"moraCA_EMDataRestore"].start);
+    for (const wchar_t* name : {L"moraCA_EMDataBackup", L"moraCA_EMDataRestore"})
+    {
+        // The subject first, then the files in their order, a few a second.
+        const auto& sent = actions[name].data;
+        ASSERT_FALSE(sent.empty()) << Narrow(name);
+        EXPECT_EQ(L"Sentrel", sent.front().second);
+        std::vector<std::pair<unsigned long long, int>> files; // time, files done
+        int done = 0, total = 0;
+        for (const auto& [ms, text] : sent)
+            if (swscanf(text.c_str() + text.rfind(L'('), L"(%d of %d)", &done, &total) == 2 && total > 2000)
+                files.emplace_back(ms, done);
+        ASSERT_FALSE(files.empty()) << Narrow(name);
+        EXPECT_EQ(total, files.back().second) << Narrow(name);
+        EXPECT_GT(200u, files.size()) << "never one message per file";
+        for (size_t i = 1; i < files.size(); ++i)
+        {
+            EXPECT_LT(files[i - 1].second, files[i].second) << Narrow(name);
+            EXPECT_TRUE(i < 10 || files[i].first - files[i - 10].first >= 1000) << "ten a second at most";
+        }
+    }
+    // Forward only, and exactly the ticks reserved for the actions that ran.
+    for (const auto& [name, sent] : actions)
+        for (long long ticks : sent.moves)
+        {
+            EXPECT_LT(0, ticks) << Narrow(name);
+            moved += ticks;
+        }
+    EXPECT_EQ(4 * 100000, reserved) << "backup, restore, convert, final configuration";
+    EXPECT_EQ(reserved, moved);
+    EXPECT_NE(std::string::npos, ReadFileString(log).find(" of 2001)")) << "the verbose log";
 }
