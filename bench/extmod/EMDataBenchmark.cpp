@@ -3,8 +3,12 @@
 //   (a) moraCA_EMDataBackup + moraCA_EMDataRestore of a 200 MB data folder of 10,000 files
 //       against Wine's xcopy /E /I /Y of the same tree out to the backup folder and back;
 //   (b) the same backup with the trace at level 6 into an ordinary file and into a
-//       memory-mapped ring file, against the trace off.
+//       memory-mapped ring file, against the trace off;
+//   (c) backup + restore with an installer handle whose messages a fake answers at once (the
+//       progress bar and action text), against the same without a handle.
+// `bench_extmod N installer` runs only (c), N rounds.
 #include "CustomActions.h"
+#include "support/FaultInjection.h"
 #include "support/TestFiles.h"
 #include "support/TestRegistry.h"
 #include "trace/CTrace.h"
@@ -12,6 +16,8 @@
 #include "BenchFiles.h"
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <msiquery.h>
 #include <string>
 #include <vector>
 
@@ -146,6 +152,44 @@ void CompareTraceSinks(const std::wstring& backup, const std::wstring& traceFile
     ReportRatio(L"ordinary trace file vs trace off", times[1], times[0]);
     ReportRatio(L"memory-mapped ring file (64 MiB) vs trace off", times[2], times[0]);
 }
+unsigned g_installerMessages = 0;
+
+// In turns, so that the load of the machine falls on both alike; every turn starts from the
+// restored state.
+bool CompareInstallerMessages(const std::wstring& backup, int rounds)
+{
+    CFaultInjector injector;
+    FAKE_IMPORT(injector, "msi.dll", MsiProcessMessage, [](MSIHANDLE, INSTALLMESSAGE, MSIHANDLE) {
+        ++g_installerMessages;
+        return IDOK;
+    });
+    // A deferred action of the script: the bar moves too.
+    FAKE_IMPORT(injector, "msi.dll", MsiGetMode,
+                [](MSIHANDLE, MSIRUNMODE mode) -> BOOL { return mode == MSIRUNMODE_SCHEDULED; });
+    std::vector<double> with, without;
+    for (int round = 0; round < rounds; ++round)
+    {
+        for (int turn = 0; turn < 2; ++turn)
+        {
+            const MSIHANDLE install = (round + turn) % 2 ? 0x4711 : 0;
+            if (!InRestoredState(backup))
+            {
+                return false;
+            }
+            const double start = Seconds();
+            moraCA_EMDataBackup(install);
+            moraCA_EMDataRestore(install);
+            (install ? with : without).push_back(Seconds() - start);
+        }
+        wprintf(L"  round %d: with messages %.2f s, without %.2f s\n", round + 1, with.back(),
+                without.back());
+    }
+    wprintf(
+        L"(c) backup + restore, %u installer messages in all (time without / time with), medians of %d:\n",
+        g_installerMessages, rounds);
+    ReportRatio(L"with an installer handle vs without", with, without);
+    return true;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -165,12 +209,22 @@ int main(int argc, char** argv)
         CTestKey vendor(L"SOFTWARE\\Arvetta"), dataKey(L"SOFTWARE\\Arvetta\\Management\\Sentrel\\DATA");
         dataKey.SetString(L"DataRoot", data);
         SetEnvironmentVariableW(L"TMP", backupTemp.c_str());
-        if (!CompareWithXcopy(data, backup, rounds))
+        const bool installerOnly = argc > 2 && strcmp(argv[2], "installer") == 0;
+        if (installerOnly)
+        {
+            moraCA_EMDataBackup(0);
+            moraCA_EMDataRestore(0);
+        }
+        if ((!installerOnly && !CompareWithXcopy(data, backup, rounds)) ||
+            !CompareInstallerMessages(backup, rounds))
         {
             RemoveTree(work);
             return 1;
         }
-        CompareTraceSinks(backup, work + L"\\trace.log", rounds);
+        if (!installerOnly)
+        {
+            CompareTraceSinks(backup, work + L"\\trace.log", rounds);
+        }
     }
     RemoveTree(work);
     return 0;

@@ -246,21 +246,19 @@ TEST_F(EMData, ACancelledBackupStopsAfterItsFileAndTheRollbackKeepsTheNewerData)
 
 namespace
 {
-// What ui_host recorded of one MsiCA action: its ActionStart text, its action data (time,
-// text) and the progress bar's increments.
-struct ActionMessages
+// What ui_host recorded during MsiCA's actions: the action data (time, text) by the name the
+// ActionStart message gives, the ticks added to the bar's total and those it moved by.
+struct Recorded
 {
-    std::wstring start;
-    std::vector<std::pair<unsigned long long, std::wstring>> data;
-    std::vector<long long> moves;
+    std::map<std::wstring, std::vector<std::pair<unsigned long long, std::wstring>>> data;
+    long long reserved = 0, moved = 0, backwards = 0;
 };
 
-// By the action's name; reserved receives the ticks added to the bar's total.
-std::map<std::wstring, ActionMessages> RecordedByAction(const std::wstring& path, long long& reserved)
+Recorded ReadRecorded(const std::wstring& path)
 {
     std::wstringstream text(ReadUtf16File(path));
-    std::map<std::wstring, ActionMessages> actions;
-    ActionMessages* action = nullptr;
+    Recorded recorded;
+    std::wstring action;
     unsigned long long ms = 0;
     unsigned type = 0;
     for (std::wstring line; text >> ms >> type && std::getline(text, line);)
@@ -270,18 +268,18 @@ std::map<std::wstring, ActionMessages> RecordedByAction(const std::wstring& path
         swscanf(line.c_str(), L"1: %lld 2: %lld", &kind, &ticks);
         const size_t name = line.find(L": ") + 2;
         if (type == INSTALLMESSAGE_ACTIONSTART >> 24)
+            action = line.find(L"CA_") == std::wstring::npos
+                         ? L""
+                         : line.substr(name, line.find(L'.', name) - name);
+        else if (!action.empty() && type == INSTALLMESSAGE_ACTIONDATA >> 24)
+            recorded.data[action].emplace_back(ms, line);
+        else if (!action.empty() && type == INSTALLMESSAGE_PROGRESS >> 24)
         {
-            const std::wstring id = line.substr(name, line.find(L'.', name) - name);
-            action = id.find(L"CA_") == std::wstring::npos ? nullptr : &actions[id];
-            if (action)
-                action->start = line.substr(name);
+            (kind == 2 ? recorded.moved : recorded.reserved) += kind == 2 || kind == 3 ? ticks : 0;
+            recorded.backwards += kind == 2 && ticks <= 0;
         }
-        else if (action && type == INSTALLMESSAGE_ACTIONDATA >> 24)
-            action->data.emplace_back(ms, line);
-        else if (action && type == INSTALLMESSAGE_PROGRESS >> 24)
-            kind == 2 ? action->moves.push_back(ticks) : void(reserved += kind == 3 ? ticks : 0);
     }
-    return actions;
+    return recorded;
 }
 } // namespace
 
@@ -315,14 +313,13 @@ TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)
     expected[L"\\CommonConfig.ccs"] = kUtf16Config;
     EXPECT_TRUE(expected == ListTree(data));
 
-    long long reserved = 0, moved = 0;
-    auto actions = RecordedByAction(messages, reserved);
-    EXPECT_EQ(L"moraCA_EMDataBackup. Saving the agent data", actions[L"moraCA_EMDataBackup"].start);
-    EXPECT_EQ(L"moraCA_EMDataRestore. Restoring the agent data", actions[L"moraCA_EMDataRestore"].start);
+    Recorded recorded = ReadRecorded(messages);
+    EXPECT_NE(std::wstring::npos,
+              ReadUtf16File(messages).find(L"moraCA_EMDataRestore. Restoring the agent data"));
     for (const wchar_t* name : {L"moraCA_EMDataBackup", L"moraCA_EMDataRestore"})
     {
         // The subject first, then the files in their order, a few a second.
-        const auto& sent = actions[name].data;
+        const auto& sent = recorded.data[name];
         ASSERT_FALSE(sent.empty()) << Narrow(name);
         EXPECT_EQ(L"Sentrel", sent.front().second);
         std::vector<std::pair<unsigned long long, int>> files; // time, files done
@@ -340,13 +337,8 @@ TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)
         }
     }
     // Forward only, and exactly the ticks reserved for the actions that ran.
-    for (const auto& [name, sent] : actions)
-        for (long long ticks : sent.moves)
-        {
-            EXPECT_LT(0, ticks) << Narrow(name);
-            moved += ticks;
-        }
-    EXPECT_EQ(4 * 100000, reserved) << "backup, restore, convert, final configuration";
-    EXPECT_EQ(reserved, moved);
+    EXPECT_EQ(0, recorded.backwards);
+    EXPECT_EQ(4 * 100000, recorded.reserved) << "backup, restore, convert, final configuration";
+    EXPECT_EQ(recorded.reserved, recorded.moved);
     EXPECT_NE(std::string::npos, ReadFileString(log).find(" of 2001)")) << "the verbose log";
 }
