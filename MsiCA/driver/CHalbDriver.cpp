@@ -126,7 +126,9 @@ DWORD CHalbDriver::UninstallLegacy()
     }
     TRACE(3, HALB_TAG L"...%s driver deinstallation completed\n", kLegacyName);
     // Gives the stopped driver time to unload before its successor arrives.
+    CProgressReport::Begin(kLegacyName, 1);
     Sleep(kLegacyUnloadPauseMs);
+    CProgressReport::Advance(1, kLegacyName);
     return error;
 }
 
