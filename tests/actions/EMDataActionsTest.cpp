@@ -9,6 +9,7 @@
 #include "support/TraceCapture.h"
 #include "util/CDirectory.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <msiquery.h>
@@ -24,6 +25,14 @@ UINT WINAPI MoraRunMode(MSIHANDLE, LPCWSTR name, LPWSTR value, LPDWORD length)
     lstrcpynW(value, wcscmp(name, L"RUNMODE") ? L"" : runModeProperty, *length);
     *length = lstrlenW(value);
     return ERROR_SUCCESS;
+}
+
+CVirtualClock* g_clock = nullptr;
+
+// The user cancels at the first file the installer hears of.
+int WINAPI CancelAtAFile(MSIHANDLE, INSTALLMESSAGE type, MSIHANDLE record)
+{
+    return type == INSTALLMESSAGE_ACTIONDATA && MsiRecordGetInteger(record, 2) > 0 ? IDCANCEL : IDOK;
 }
 
 // CopyFileW breaking off halfway through two of the files, as a full disk or a read error
@@ -206,17 +215,6 @@ TEST_F(EMData, NoSavedFileIsLostWhenAnUpgradeRunsAgainBreaksOffOrFails)
     EXPECT_FALSE(trace.Contains(L"ERROR"));
 }
 
-namespace
-{
-CVirtualClock* g_clock = nullptr;
-
-// The user cancels at the first file the installer hears of.
-int WINAPI CancelAtAFile(MSIHANDLE, INSTALLMESSAGE type, MSIHANDLE record)
-{
-    return type == INSTALLMESSAGE_ACTIONDATA && MsiRecordGetInteger(record, 2) > 0 ? IDCANCEL : IDOK;
-}
-} // namespace
-
 // Cancelled, the backup finishes its file and stops; what it saved becomes the copy to restore
 // with the rest marked as not saved, so that the rollback never puts older data back.
 TEST_F(EMData, ACancelledBackupStopsAfterItsFileAndTheRollbackKeepsTheNewerData)
@@ -236,10 +234,10 @@ TEST_F(EMData, ACancelledBackupStopsAfterItsFileAndTheRollbackKeepsTheNewerData)
         });
         EXPECT_EQ(static_cast<UINT>(ERROR_INSTALL_USEREXIT), moraCA_EMDataBackup(0x4711));
     }
-    size_t saved = 0;
-    for (const auto& [path, content] : ListTree(backup))
-        saved += content != "<dir>";
-    EXPECT_EQ(3u, saved) << "a message every 250 ms, one file every 100 ms";
+    const TreeListing saved = ListTree(backup);
+    EXPECT_EQ(3, std::count_if(saved.begin(), saved.end(),
+                               [](const auto& entry) { return entry.second != "<dir>"; }))
+        << "a message every 250 ms, one file every 100 ms";
     EXPECT_EQ(0u, moraCA_EMDataRollback(0));
     EXPECT_TRUE(newer == ListTree(data)) << "the older copy put back";
 }
@@ -259,8 +257,7 @@ Recorded ReadRecorded(const std::wstring& path)
     std::wstringstream text(ReadUtf16File(path));
     Recorded recorded;
     std::wstring action;
-    unsigned long long ms = 0;
-    unsigned type = 0;
+    unsigned long long ms = 0, type = 0;
     for (std::wstring line; text >> ms >> type && std::getline(text, line);)
     {
         line = line.substr(1, line.find_last_not_of(L'\r'));
@@ -320,15 +317,13 @@ TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)
     {
         // The subject first, then the files in their order, a few a second.
         const auto& sent = recorded.data[name];
-        ASSERT_FALSE(sent.empty()) << Narrow(name);
-        EXPECT_EQ(L"Sentrel", sent.front().second);
+        EXPECT_EQ(L"Sentrel", sent.empty() ? L"" : sent.front().second) << Narrow(name);
         std::vector<std::pair<unsigned long long, int>> files; // time, files done
         int done = 0, total = 0;
         for (const auto& [ms, text] : sent)
             if (swscanf(text.c_str() + text.rfind(L'('), L"(%d of %d)", &done, &total) == 2 && total > 2000)
                 files.emplace_back(ms, done);
-        ASSERT_FALSE(files.empty()) << Narrow(name);
-        EXPECT_EQ(total, files.back().second) << Narrow(name);
+        EXPECT_EQ(total, files.empty() ? -1 : files.back().second) << Narrow(name);
         EXPECT_GT(200u, files.size()) << "never one message per file";
         for (size_t i = 1; i < files.size(); ++i)
         {

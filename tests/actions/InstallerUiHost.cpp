@@ -5,6 +5,7 @@
 // Exit code: MsiInstallProductW's result.
 #include <windows.h>
 #include <msi.h>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -16,10 +17,9 @@ ULONGLONG g_start = 0;
 int WINAPI Record(LPVOID, UINT type, LPCWSTR text)
 {
     std::wstring line = text ? text : L"";
-    for (wchar_t& c : line)
-        c = (c == L'\r' || c == L'\n' || c == L'\t') ? L' ' : c;
+    std::replace_if(
+        line.begin(), line.end(), [](wchar_t c) { return c == L'\r' || c == L'\n' || c == L'\t'; }, L' ');
     fwprintf(g_messages, L"%llu\t%u\t%ls\n", GetTickCount64() - g_start, type >> 24, line.c_str());
-    fflush(g_messages);
     return 0;
 }
 } // namespace
