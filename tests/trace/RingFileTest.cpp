@@ -33,12 +33,6 @@ void ExpectNewestText(const std::wstring& path, ULONGLONG limit, std::string wri
 }
 
 int g_ringOpens = 0;
-HANDLE WINAPI CountingCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                  DWORD disposition, DWORD flags, HANDLE pattern)
-{
-    ++g_ringOpens;
-    return ORIGINAL(CreateFileW)(path, access, share, security, disposition, flags, pattern);
-}
 } // namespace
 
 // Loads (a trace object's life) with re-reads, short and long lines, wraps and unloads of
@@ -52,7 +46,10 @@ TEST(RingFile, EveryUnloadReadsAsTheNewestTextInOrder)
     FileTraceRegistry registry(path, 0x80000000u | 1000, 1);
     registry.global.SetDword(L"DynamicUpdate", 1);
     CFaultInjector injector;
-    injector.Replace("kernel32.dll", "CreateFileW", &CountingCreateFileW);
+    FAKE_IMPORT(injector, "kernel32.dll", CreateFileW, [](auto... arguments) {
+        ++g_ringOpens;
+        return ORIGINAL(CreateFileW)(arguments...);
+    });
     CVirtualClock clock(injector);
     std::string written;
     const auto print = [&](auto&& trace, const std::wstring& text) {
