@@ -2,7 +2,7 @@
 #include "util/CUniqueHandle.h"
 
 DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::function<void()>& meanwhile,
-                 HANDLE output, HANDLE errors)
+                 HANDLE output, HANDLE errors, DWORD flags)
 {
     std::wstring line = commandLine; // CreateProcessW may write to it
     STARTUPINFOW startup{};
@@ -11,7 +11,7 @@ DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::fu
     startup.dwFlags = redirected ? STARTF_USESTDHANDLES : 0;
     startup.hStdOutput = output, startup.hStdError = errors;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, redirected, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, redirected, flags, nullptr, nullptr, &startup,
                         &process))
         return 0xFFFFFFFF;
     const CKernelHandle thread(process.hThread), child(process.hProcess);
