@@ -32,9 +32,9 @@ std::vector<BYTE> Smbios(BYTE length, const std::vector<BYTE>& slaves = {0x20}, 
         table.resize((index + 1) * (length + 2u), 0);
     }
     table.insert(table.end(), {127, 4, 2, 0, 0, 0});
-    // Version 2.7 and the table's length before it, as GetSystemFirmwareTable gives them.
-    table.insert(table.begin(), {0, 2, 7, 0, BYTE(table.size() + lie), 0, 0, 0});
-    return table;
+    std::vector<BYTE> rsmb = RsmbData(2, 7, table);
+    rsmb[4] += lie; // the table's length
+    return rsmb;
 }
 
 struct Probe : CIpmiDriver, CSMBios

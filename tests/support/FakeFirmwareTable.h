@@ -31,6 +31,17 @@ class CFakeFirmwareTable
     std::vector<BYTE> m_rsmb;
 };
 
+// Raw SMBIOS data as GetSystemFirmwareTable('RSMB') returns it: version and length, then
+// the structure table.
+inline std::vector<BYTE> RsmbData(BYTE major, BYTE minor, const std::vector<BYTE>& table)
+{
+    const size_t length = table.size();
+    std::vector<BYTE> rsmb{
+        0, major, minor, 0, BYTE(length), BYTE(length >> 8), BYTE(length >> 16), BYTE(length >> 24)};
+    rsmb.reserve(rsmb.size() + length); // also spares GCC 12 a false array-bounds warning
+    rsmb.insert(rsmb.end(), table.begin(), table.end());
+    return rsmb;
+}
 // A table of the SMBIOS test data staged beside the test programs (smbios\NAME.rsmb).
 inline std::vector<BYTE> SmbiosTestData(const std::wstring& name)
 {
