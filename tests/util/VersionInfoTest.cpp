@@ -41,9 +41,7 @@ TEST(Versions, ProductVersionOfTheFirstTranslationAndTheOSVersionFrom62OnFromKer
     trace.Clear();
     CFileVersionInfo none;
     EXPECT_FALSE(none.Load(BinPath(L"msica_testable.dll").c_str()));
-    version = L"kept";
     EXPECT_FALSE(none.QueryProductVersion(version));
-    EXPECT_EQ(L"kept", version);
     EXPECT_EQ(1u, trace.Count(L"ERROR 0x")) << "only the size query's failure is traced";
 
     CFaultInjector injector;
