@@ -1,11 +1,9 @@
-#include "CustomActionFrame.h"
 #include "support/TestFiles.h"
-#include "support/TraceCapture.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <set>
 
-// What the installer sees of MsiCA.dll: its exports and imports, and a fault in an action.
+// What the installer sees of MsiCA.dll: its exports and imports.
 
 namespace
 {
@@ -54,21 +52,4 @@ TEST(Module, ExportsTheActionsAndTheirRollbacksUndecoratedAndImportsOnlySystemDl
         std::transform(name.begin(), name.end(), name.begin(), ::tolower);
         EXPECT_EQ(1u, everyWindows.count(name)) << name;
     }
-}
-
-namespace
-{
-volatile int* volatile g_nowhere = nullptr;
-UINT FaultingAction(MSIHANDLE)
-{
-    return static_cast<UINT>(*g_nowhere);
-}
-} // namespace
-
-TEST(Module, AFaultInsideAnActionIsTracedAndAnswered)
-{
-    CTraceCapture capture(2);
-    EXPECT_EQ(1603u, RunCustomAction(L"FaultyAction", 0, FaultingAction, 1603));
-    EXPECT_TRUE(capture.InOrder({L"MsiCA               : FaultyAction",
-                                 L"MsiCA               : ## ERROR 0xC0000005! Exception in FaultyAction"}));
 }

@@ -82,13 +82,13 @@ TEST(IpmiDriver, FollowsTheDecisionTableReregistersFromAnotherFolderAndReadsWith
         g_createError = row.createError, g_startError = row.startError, g_restarts = row.restarted;
         // 1073: someone else registered the driver meanwhile.
         SCM_FAKE(injector, CreateServiceW, [](SC_HANDLE scm, auto... rest) {
-            SC_HANDLE created = g_createError % 1073 ? nullptr : SCM_ORIGINAL(CreateServiceW)(scm, rest...);
+            SC_HANDLE created = g_createError % 1073 ? nullptr : ORIGINAL(CreateServiceW)(scm, rest...);
             return g_createError ? (CloseServiceHandle(created), SetLastError(g_createError), nullptr)
                                  : created;
         });
         SCM_FAKE(injector, StartServiceW, [](SC_HANDLE service, auto... rest) {
             return g_startError ? (SetLastError(g_startError), FALSE)
-                                : SCM_ORIGINAL(StartServiceW)(service, rest...);
+                                : ORIGINAL(StartServiceW)(service, rest...);
         });
         FAKE_IMPORT(injector, "setupapi.dll", SetupDiSetClassInstallParamsW,
                     [](auto...) { return BOOL(g_restarts); });

@@ -30,10 +30,10 @@ struct RealScm
         g_startCalls = 0;
         SCM_FAKE(injector, StartServiceW, [](auto... arguments) {
             ++g_startCalls;
-            return SCM_ORIGINAL(StartServiceW)(arguments...);
+            return ORIGINAL(StartServiceW)(arguments...);
         });
         SCM_FAKE(injector, OpenServiceW, [](SC_HANDLE database, LPCWSTR name, DWORD access) {
-            const SC_HANDLE service = SCM_ORIGINAL(OpenServiceW)(database, name, access);
+            const SC_HANDLE service = ORIGINAL(OpenServiceW)(database, name, access);
             g_serviceNames[service] = name;
             return service;
         });

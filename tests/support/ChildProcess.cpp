@@ -1,13 +1,18 @@
 #include "ChildProcess.h"
 #include "util/CUniqueHandle.h"
 
-DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::function<void()>& meanwhile)
+DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::function<void()>& meanwhile,
+                 HANDLE output, HANDLE errors, DWORD flags)
 {
     std::wstring line = commandLine; // CreateProcessW may write to it
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    const bool redirected = output || errors;
+    startup.dwFlags = redirected ? STARTF_USESTDHANDLES : 0;
+    startup.hStdOutput = output, startup.hStdError = errors;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, redirected, flags, nullptr, nullptr, &startup,
+                        &process))
         return 0xFFFFFFFF;
     const CKernelHandle thread(process.hThread), child(process.hProcess);
     if (meanwhile)

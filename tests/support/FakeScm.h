@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-// FAKE_IMPORT and ORIGINAL for the service functions.
+// FAKE_IMPORT for the service functions.
 #define SCM_FAKE(injector, function, ...) FAKE_IMPORT(injector, "advapi32.dll", function, __VA_ARGS__)
-#define SCM_ORIGINAL(function) ORIGINAL(function)
 
 // A scripted service control manager for the code under test: every service API the
 // library imports (and MessageBoxW) is replaced while it lives; one service, "Fake Service",

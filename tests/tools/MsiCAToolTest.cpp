@@ -19,50 +19,39 @@
 
 namespace
 {
-// MsiCATool running with its standard output and error in files of the test's folder.
-class CToolRun
+// MsiCATool's exit code and what it wrote to its standard output and error.
+struct ToolRun
 {
-  public:
-    // Standard output goes into output instead when given.
-    CToolRun(const CTestDir& dir, const std::wstring& arguments, HANDLE output = nullptr)
-        : m_output(dir / L"tool-output.txt"), m_errors(dir / L"tool-errors.txt")
-    {
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        auto create = [&](const std::wstring& path) {
-            return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
-                               nullptr);
-        };
-        const CKernelHandle file(create(m_output)), errors(create(m_errors));
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = output ? output : file.Get();
-        startup.hStdError = errors.Get();
-        std::wstring line = L"\"" + BinPath(L"MsiCATool.exe") + L"\" " + arguments;
-        PROCESS_INFORMATION process{};
-        EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                   &startup, &process));
-        m_thread.Reset(process.hThread), m_process.Reset(process.hProcess);
-    }
-    DWORD Wait(DWORD ms = 60000)
-    {
-        DWORD code = 0xFFFFFFFF;
-        if (WaitForSingleObject(m_process.Get(), ms) == WAIT_OBJECT_0)
-            GetExitCodeProcess(m_process.Get(), &code);
-        return code;
-    }
-    // Standard output of a run that succeeded; standard error, once the tool has ended.
-    std::string Output()
-    {
-        EXPECT_EQ(0u, Wait());
-        return ReadFileString(m_output);
-    }
-    std::string Errors() { return Wait(), ReadFileString(m_errors); }
-
-  private:
-    std::wstring m_output, m_errors;
-    CKernelHandle m_thread, m_process;
+    DWORD exitCode;
+    std::string output, errors;
 };
+
+// Runs MsiCATool with its standard output (unless output is given) and error in files of the
+// test's folder, and meanwhile while it runs.
+ToolRun RunTool(const CTestDir& dir, const std::wstring& arguments,
+                const std::function<void()>& meanwhile = {}, HANDLE output = nullptr)
+{
+    const std::wstring outputFile = dir / L"tool-output.txt", errorFile = dir / L"tool-errors.txt";
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    auto create = [&](const std::wstring& path) {
+        return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    };
+    DWORD exitCode = 0;
+    {
+        const CKernelHandle file(create(outputFile)), errors(create(errorFile));
+        exitCode = RunProcess(L"\"" + BinPath(L"MsiCATool.exe") + L"\" " + arguments, 60000, meanwhile,
+                              output ? output : file.Get(), errors.Get());
+    }
+    return {exitCode, ReadFileString(outputFile), ReadFileString(errorFile)};
+}
+
+// Standard output of a run that succeeded.
+std::string ToolOutput(const CTestDir& dir, const std::wstring& arguments)
+{
+    const ToolRun run = RunTool(dir, arguments);
+    EXPECT_EQ(0u, run.exitCode) << run.errors;
+    return run.output;
+}
 
 // Removes the whole trace configuration before and after a test.
 struct CleanTraceKeys
@@ -154,9 +143,9 @@ TEST(MsiCATool, ReadsRingsAndOrdinaryFilesInTimeOrder)
             CTrace trace;
             PrintLines(trace, 0, c.lines);
             if (c.ring)
-                check(CToolRun(dir, command).Output(), true); // mapped at its full size
+                check(ToolOutput(dir, command), true); // mapped at its full size
         }
-        check(CToolRun(dir, command).Output(), false);
+        check(ToolOutput(dir, command), false);
     }
 }
 
@@ -174,11 +163,11 @@ TEST(MsiCATool, ReadsAnAnsiFileAndKeepsTheMarkedLinesInOrder)
         for (const wchar_t* line : lines)
             trace.Print(1, L"\n%s", line), all += "\r\n" + Narrow(line);
     }
-    EXPECT_EQ(all + "\r\n", CToolRun(dir, L"read \"" + path + L"\"").Output());
+    EXPECT_EQ(all + "\r\n", ToolOutput(dir, L"read \"" + path + L"\""));
     EXPECT_EQ(Narrow(lines[0]) + "\r\n" + Narrow(lines[2]) + "\r\n" + Narrow(lines[3]) + "\r\n",
-              CToolRun(dir, L"read --errors \"" + path + L"\"").Output());
+              ToolOutput(dir, L"read --errors \"" + path + L"\""));
     EXPECT_EQ(Narrow(lines[1]) + "\r\n" + Narrow(lines[4]) + "\r\n",
-              CToolRun(dir, L"read \"" + path + L"\" --find FINE,Done --ignore-case").Output());
+              ToolOutput(dir, L"read \"" + path + L"\" --find FINE,Done --ignore-case"));
 }
 
 // While the library writes, the tool follows an ordinary file across its rotations and a
@@ -189,15 +178,15 @@ TEST(MsiCATool, FollowsAGrowingTraceAcrossRotationsAndWraps)
     {
         CTestDir dir;
         FileTraceRegistry config(dir / L"trace.log", 0x80000000u | 4096, ring);
-        CToolRun tool(dir, L"read --follow --seconds 8 \"" + dir / L"trace.log\"");
-        Sleep(1500);
-        {
+        const ToolRun tool = RunTool(dir, L"read --follow --seconds 8 \"" + dir / L"trace.log\"", [] {
+            Sleep(1500);
             CTrace trace;
             for (int batch = 0; batch < 40; ++batch)
                 PrintLines(trace, batch * 4, 4), Sleep(100);
-        }
+        });
+        EXPECT_EQ(0u, tool.exitCode);
         int seams = 0;
-        ExpectConsecutive(LineNumbers(tool.Output(), false, ring ? &seams : nullptr), 0, 159,
+        ExpectConsecutive(LineNumbers(tool.output, false, ring ? &seams : nullptr), 0, 159,
                           ring ? "ring" : "ordinary");
         EXPECT_LE(seams, 4); // one per wrap at most
     }
@@ -214,9 +203,7 @@ TEST(MsiCATool, FollowsFromTheLastLinesUntilItsReaderCloses)
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    CKernelHandle reader(readEnd);
-    CToolRun tool(dir, L"read --follow --lines 3 \"" + dir / L"trace.log\"", writeEnd);
-    CloseHandle(writeEnd);
+    CKernelHandle reader(readEnd), writer(writeEnd);
     std::string output;
     auto readUntil = [&](const std::string& line) {
         char buffer[4096];
@@ -225,12 +212,18 @@ TEST(MsiCATool, FollowsFromTheLastLinesUntilItsReaderCloses)
                ReadFile(readEnd, buffer, sizeof(buffer), &size, nullptr))
             output.append(buffer, size);
     };
-    readUntil(Narrow(LineText(19)));
-    PrintLines(trace, 20, 5);
-    readUntil(Narrow(LineText(24)));
+    const ToolRun tool = RunTool(
+        dir, L"read --follow --lines 3 \"" + dir / L"trace.log\"",
+        [&] {
+            writer.Reset();
+            readUntil(Narrow(LineText(19)));
+            PrintLines(trace, 20, 5);
+            readUntil(Narrow(LineText(24)));
+            reader.Reset();
+        },
+        writeEnd);
     ExpectConsecutive(LineNumbers(output, false), 17, 24, "the last 3, then the new");
-    reader.Reset();
-    EXPECT_EQ(0u, tool.Wait(10000)) << "ends once its output is closed";
+    EXPECT_EQ(0u, tool.exitCode) << "ends once its output is closed";
 }
 
 TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
@@ -239,9 +232,9 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
     CTestDir dir;
     SetEnvironmentVariableW(L"TRACE_DIR", dir.Path().c_str()); // the tool's too
     EXPECT_EQ(0u,
-              CToolRun(dir, L"Trace ON --Sink RING,debugger,msilog /LEVEL:3 --limit 4k --prefix Date,THREAD "
-                            L"--path %TRACE_DIR%\\ring.log")
-                  .Wait());
+              RunTool(dir, L"Trace ON --Sink RING,debugger,msilog /LEVEL:3 --limit 4k --prefix Date,THREAD "
+                           L"--path %TRACE_DIR%\\ring.log")
+                  .exitCode);
     {
         CTrace trace;
         EXPECT_EQ(3u, trace.FileLevel());
@@ -256,10 +249,10 @@ TEST(MsiCATool, TurnsTheTraceOnAndOffAsTheLibraryReadsIt)
     const std::wstring written = ReadUtf16File(dir / L"ring.log");
     EXPECT_EQ(0u, written.find(L"\r\n[20")) << Narrow(written);
     EXPECT_NE(std::wstring::npos, written.find(L") shown")) << Narrow(written);
-    const std::string shown = CToolRun(dir, L"trace show").Output();
+    const std::string shown = ToolOutput(dir, L"trace show");
     EXPECT_NE(std::string::npos, shown.find("MsiCA trace: on")) << shown;
     EXPECT_NE(std::string::npos, shown.find("TraceFile = %TRACE_DIR%\\ring.log  [REG_EXPAND_SZ]")) << shown;
-    EXPECT_EQ(0u, CToolRun(dir, L"trace on --limit 10M --path \"" + dir / L"t.log\"").Wait());
+    EXPECT_EQ(0u, RunTool(dir, L"trace on --limit 10M --path \"" + dir / L"t.log\"").exitCode);
     EXPECT_EQ(10u << 20, CTrace().FileSizeLimit());
 }
 
@@ -293,12 +286,12 @@ TEST(MsiCATool, TraceOnAndOffLeaveTheSharedSwitchesAsTheyFoundThem)
              {std::pair(L"TraceEnabled", row.enabled), {L"DynamicUpdate", row.dynamic}})
             if (value >= 0)
                 global.SetDword(name, value);
-        CToolRun on(dir, L"trace on --path \"" + dir / L"t.log\" " + row.options);
-        EXPECT_EQ(row.exitCode, on.Wait()) << row.name;
-        EXPECT_EQ(row.exitCode != 0, on.Errors().find("has TraceEnabled 0") != std::string::npos) << row.name;
+        const ToolRun on = RunTool(dir, L"trace on --path \"" + dir / L"t.log\" " + row.options);
+        EXPECT_EQ(row.exitCode, on.exitCode) << row.name;
+        EXPECT_EQ(row.exitCode != 0, on.errors.find("has TraceEnabled 0") != std::string::npos) << row.name;
         EXPECT_EQ(row.enabledOn, valueOf(L"TraceEnabled")) << row.name;
         EXPECT_EQ(row.dynamicOn, valueOf(L"DynamicUpdate")) << row.name;
-        EXPECT_EQ(0u, CToolRun(dir, L"trace off").Wait()) << row.name;
+        EXPECT_EQ(0u, RunTool(dir, L"trace off").exitCode) << row.name;
         EXPECT_EQ(row.enabled, valueOf(L"TraceEnabled")) << row.name;
         EXPECT_EQ(row.dynamic, valueOf(L"DynamicUpdate")) << row.name;
         EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug\\MsiCA")) << row.name;
@@ -345,20 +338,21 @@ TEST(MsiCATool, HelpsOnEveryCommandAndNamesEachBadCommandLineInOneLine)
     };
     for (const auto& row : cases)
     {
-        CToolRun run(dir, row.arguments);
+        const ToolRun run = RunTool(dir, row.arguments);
         if (!row.command)
         {
-            const std::string help = run.Output();
+            const std::string& help = run.output;
+            EXPECT_EQ(0u, run.exitCode) << Narrow(row.arguments);
             EXPECT_NE(std::string::npos, help.find(std::string("\r\n") + row.text + "\r\n")) << help;
             EXPECT_NE(std::string::npos, help.find("\r\nExit codes: 0 done; 1 failed")) << help;
         }
         else
         {
-            EXPECT_EQ(2u, run.Wait()) << Narrow(row.arguments);
+            EXPECT_EQ(2u, run.exitCode) << Narrow(row.arguments);
         }
         const std::string hint =
             row.command ? std::string("\r\nSee \"MsiCATool") + row.command + " --help\".\r\n" : "";
-        EXPECT_EQ(row.command ? row.text + hint : "", run.Errors()) << Narrow(row.arguments);
+        EXPECT_EQ(row.command ? row.text + hint : "", run.errors) << Narrow(row.arguments);
     }
     EXPECT_FALSE(KeyExists(L"SOFTWARE\\Debug"));
 }
@@ -443,9 +437,9 @@ TEST(MsiCATool, TraceOnWarnsOfAFolderOrdinaryUsersMayCreateFilesIn)
     };
     for (const auto& run : runs)
     {
-        CToolRun tool(dir, run.arguments);
-        EXPECT_EQ(run.exitCode, tool.Wait()) << Narrow(run.arguments);
-        EXPECT_EQ(Narrow(run.errors), tool.Errors()) << Narrow(run.arguments);
+        const ToolRun tool = RunTool(dir, run.arguments);
+        EXPECT_EQ(run.exitCode, tool.exitCode) << Narrow(run.arguments);
+        EXPECT_EQ(Narrow(run.errors), tool.errors) << Narrow(run.arguments);
         if (run.exitCode)
             RemoveTree(defaultFolder);
     }
@@ -540,9 +534,9 @@ TEST(MsiCATool, InspectShowsTheModuleDecisionsOfTheSampleLayoutAndChangesNothing
     WriteFileBytes(installerLog, std::string("=== Verbose logging started"));
 
     const std::string before = MachineSnapshot(scratch);
-    const std::string text = CToolRun(scratch, L"inspect").Output();
-    const std::string json = CToolRun(scratch, L"inspect --json --structures").Output();
-    const std::string collected = CToolRun(scratch, L"collect \"" + scratch / L"tool-support.cab\"").Output();
+    const std::string text = ToolOutput(scratch, L"inspect");
+    const std::string json = ToolOutput(scratch, L"inspect --json --structures");
+    const std::string collected = ToolOutput(scratch, L"collect \"" + scratch / L"tool-support.cab\"");
     EXPECT_TRUE(Same(before, MachineSnapshot(scratch)));
     DeleteFileW(installerLog.c_str());
     const std::set<std::string> listing = CabinetFiles(scratch / L"tool-support.cab", scratch.Path());
@@ -586,7 +580,7 @@ TEST(MsiCATool, InspectExplainsAMachineWithoutTheProductAndFindsItsDevices)
     DeleteKeyTree(L"SOFTWARE\\Arvetta");
     CTestDevice ipmi({L"ACPI\\IPI0001"});
     CTestDevice bios({L"other", L"{30437798-7FF8-4400-BF8A-C9B24A04D43B}\\bios"});
-    const std::string text = CToolRun(scratch, L"inspect").Output();
+    const std::string text = ToolOutput(scratch, L"inspect");
     for (const std::string& expected : std::initializer_list<std::string>{
              "from: fallback: the UUID key has no \"Sentrel\" value",
              "from: process folder: no \"FileRoot\" value", "service: ImbDrvNT\r\n    state: not registered",

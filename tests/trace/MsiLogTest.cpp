@@ -12,15 +12,6 @@ namespace
 const MSIHANDLE kInstall = 0x4711;
 std::vector<std::wstring> g_messages; // "handle type: text" per message
 
-int WINAPI RecordMessage(MSIHANDLE install, INSTALLMESSAGE type, MSIHANDLE record)
-{
-    wchar_t text[512] = L"";
-    DWORD size = ARRAYSIZE(text);
-    MsiRecordGetStringW(record, 0, text, &size);
-    g_messages.push_back(std::to_wstring(install) + L" " + std::to_wstring(type >> 24) + L": " + text);
-    return IDOK;
-}
-
 std::wstring Message(const std::wstring& text)
 {
     return std::to_wstring(kInstall) + L" " + std::to_wstring(INSTALLMESSAGE_INFO >> 24) + L": " + text;
@@ -39,7 +30,15 @@ class MsiLog : public testing::Test
     MsiLog()
     {
         g_messages.clear();
-        injector.Replace("msi.dll", "MsiProcessMessage", &RecordMessage);
+        FAKE_IMPORT(injector, "msi.dll", MsiProcessMessage,
+                    [](MSIHANDLE install, INSTALLMESSAGE type, MSIHANDLE record) {
+                        wchar_t text[512] = L"";
+                        DWORD size = ARRAYSIZE(text);
+                        MsiRecordGetStringW(record, 0, text, &size);
+                        g_messages.push_back(std::to_wstring(install) + L" " + std::to_wstring(type >> 24) +
+                                             L": " + text);
+                        return IDOK;
+                    });
     }
     ~MsiLog() override
     {

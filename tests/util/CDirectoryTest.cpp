@@ -29,34 +29,8 @@ void BuildSampleTree(const std::wstring& root)
         SetFileAttributesW(readOnly.c_str(), GetFileAttributesW(readOnly.c_str()) | FILE_ATTRIBUTE_READONLY);
 }
 
-// CopyFileW as Windows answers it: a read-only destination is refused. (Wine, run as root
-// here, overwrites it.)
-BOOL WINAPI RefusingReadOnlyCopyFileW(LPCWSTR source, LPCWSTR destination, BOOL failIfExists)
-{
-    const DWORD attributes = GetFileAttributesW(destination);
-    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return !readOnly && ORIGINAL(CopyFileW)(source, destination, failIfExists);
-}
-// Another account's moves while the removal walks a folder it planted: "Swapped" becomes a
-// link once listed, and the folder being emptied is to be renamed away.
-std::wstring g_walked;
+std::wstring g_walked; // the folder the removal empties, and the error of its renaming
 DWORD g_renameError;
-BOOL WINAPI SwappedGetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
-{
-    wchar_t path[MAX_PATH] = L"";
-    GetFinalPathNameByHandleW(file, path, MAX_PATH, 0);
-    const BOOL got = ORIGINAL(GetFileInformationByHandle)(file, information);
-    if (wcsstr(path, L"\\Swapped"))
-        information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    return got;
-}
-HANDLE WINAPI RenamingFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
-{
-    if (g_walked + L"\\*" == pattern)
-        g_renameError = MoveFileExW(g_walked.c_str(), (g_walked + L"-moved").c_str(), 0) ? 0 : GetLastError();
-    return ORIGINAL(FindFirstFileW)(pattern, entry);
-}
 } // namespace
 
 TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
@@ -74,7 +48,16 @@ TEST(CDirectory, CopyADeepTreeOverReadOnlyFilesThenRemoveItWithAndWithoutTheTop)
     CTraceCapture trace;
     {
         CFaultInjector injector;
-        injector.Replace("kernel32.dll", "CopyFileW", &RefusingReadOnlyCopyFileW);
+        // As Windows answers: a read-only destination is refused. (Wine, run as root here,
+        // overwrites it.)
+        FAKE_IMPORT(injector, "kernel32.dll", CopyFileW,
+                    [](LPCWSTR source, LPCWSTR destination, BOOL failIfExists) {
+                        const DWORD attributes = GetFileAttributesW(destination);
+                        SetLastError(ERROR_ACCESS_DENIED);
+                        return BOOL{(attributes == INVALID_FILE_ATTRIBUTES ||
+                                     !(attributes & FILE_ATTRIBUTE_READONLY)) &&
+                                    ORIGINAL(CopyFileW)(source, destination, failIfExists)};
+                    });
         EXPECT_TRUE(CopyDir(source.c_str(), target.c_str()) && CopyDir(source.c_str(), target.c_str()));
     }
     EXPECT_EQ(ListTree(source), ListTree(target));
@@ -137,8 +120,22 @@ TEST(CDirectory, ARemovalNeverWalksThroughAFolderSwappedForALink)
         WriteFileBytes(folder + L"\\victim.txt", std::string("behind the link"));
     }
     CFaultInjector injector;
-    injector.Replace("kernel32.dll", "GetFileInformationByHandle", &SwappedGetFileInformationByHandle);
-    injector.Replace("kernel32.dll", "FindFirstFileW", &RenamingFindFirstFileW);
+    // Another account's moves while the removal walks a folder it planted: "Swapped" becomes a
+    // link once listed, and the folder being emptied is to be renamed away.
+    FAKE_IMPORT(injector, "kernel32.dll", GetFileInformationByHandle, [](HANDLE file, auto information) {
+        wchar_t path[MAX_PATH] = L"";
+        GetFinalPathNameByHandleW(file, path, MAX_PATH, 0);
+        const BOOL got = ORIGINAL(GetFileInformationByHandle)(file, information);
+        if (wcsstr(path, L"\\Swapped"))
+            information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        return got;
+    });
+    FAKE_IMPORT(injector, "kernel32.dll", FindFirstFileW, [](LPCWSTR pattern, LPWIN32_FIND_DATAW entry) {
+        if (g_walked + L"\\*" == pattern)
+            g_renameError =
+                MoveFileExW(g_walked.c_str(), (g_walked + L"-moved").c_str(), 0) ? 0 : GetLastError();
+        return ORIGINAL(FindFirstFileW)(pattern, entry);
+    });
     g_renameError = 0xdeadbeef;
     EXPECT_FALSE(RemoveDir(planted.c_str(), true));
     EXPECT_EQ("behind the link", ListTree(planted)[L"\\Swapped\\victim.txt"]);

@@ -18,17 +18,7 @@ std::wstring Location(const wchar_t* (*get)(std::wstring&))
     return get(out);
 }
 
-// RegQueryValueExW for "ABC" stored without its terminator: exactly the stored bytes. (A real
-// value is hard to store so: RegSetValueExW adds a terminator that follows the text in memory.)
-DWORD g_storedBytes = 0;
-
-LONG WINAPI FakeUnterminatedQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE data, LPDWORD size)
-{
-    if (data)
-        memcpy(data, L"ABC", g_storedBytes);
-    *size = g_storedBytes;
-    return ERROR_SUCCESS;
-}
+DWORD g_storedBytes = 0; // of "ABC" as the fake registry value holds it
 } // namespace
 
 TEST(ProductLocations, RedirectViewsExpansionAndFallbacks)
@@ -90,7 +80,15 @@ TEST(CRegistryKey, WithoutAKeyWithoutATerminatorAndAfterAFault)
     EXPECT_EQ(ERROR_SUCCESS, key.SetDword(L"After", 1)) << "the holder stays usable after a fault";
 
     CFaultInjector injector;
-    injector.Replace("advapi32.dll", "RegQueryValueExW", &FakeUnterminatedQuery);
+    // "ABC" stored without its terminator: exactly the stored bytes. (A real value is hard to
+    // store so: RegSetValueExW adds a terminator that follows the text in memory.)
+    FAKE_IMPORT(injector, "advapi32.dll", RegQueryValueExW,
+                [](HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE data, LPDWORD size) {
+                    if (data)
+                        memcpy(data, L"ABC", g_storedBytes);
+                    *size = g_storedBytes;
+                    return LONG{ERROR_SUCCESS};
+                });
     for (DWORD bytes : {6u, 5u}) // 5: the last character cut to its low half
     {
         g_storedBytes = bytes;

@@ -16,21 +16,6 @@ std::string Utf16(const std::string& text)
 }
 
 std::wstring g_replacedFrom; // the converted file that the last replace was asked to move
-
-BOOL WINAPI DiskFullMoveFileExW(LPCWSTR from, LPCWSTR, DWORD)
-{
-    g_replacedFrom = from;
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
-}
-
-// Only the mark fits on the disk.
-BOOL WINAPI DiskFullAfterTheMarkWriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written,
-                                          LPOVERLAPPED overlapped)
-{
-    SetLastError(ERROR_DISK_FULL);
-    return bytes <= 2 && ORIGINAL(WriteFile)(file, data, bytes, written, overlapped);
-}
 } // namespace
 
 TEST(TextFileConversion, ConvertsReadOnlyAnsiTextAndLeavesAMarkedFileAlone)
@@ -77,7 +62,12 @@ TEST(TextFileConversion, TheGivenFileIsReplacedInOneStepAndNoConvertedCopyIsLeft
     CTraceCapture trace;
     {
         CFaultInjector injector;
-        injector.Replace("kernel32.dll", "WriteFile", &DiskFullAfterTheMarkWriteFile);
+        // Only the mark fits on the disk.
+        FAKE_IMPORT(injector, "kernel32.dll", WriteFile,
+                    [](HANDLE file, auto data, DWORD bytes, auto... rest) {
+                        SetLastError(ERROR_DISK_FULL);
+                        return BOOL{bytes <= 2 && ORIGINAL(WriteFile)(file, data, bytes, rest...)};
+                    });
         EXPECT_FALSE(ConvertToUtf16(path.c_str()));
         EXPECT_EQ(original, ReadFileString(path)) << "a failed write leaves the file as it was";
         EXPECT_EQ(1u, trace.Count(L"ERROR 0x70! Failed to write output file"));
@@ -85,7 +75,11 @@ TEST(TextFileConversion, TheGivenFileIsReplacedInOneStepAndNoConvertedCopyIsLeft
     {
         // The replace fails: the file stays as it was, and so does its folder.
         CFaultInjector injector;
-        injector.Replace("kernel32.dll", "MoveFileExW", &DiskFullMoveFileExW);
+        FAKE_IMPORT(injector, "kernel32.dll", MoveFileExW, [](LPCWSTR from, LPCWSTR, DWORD) {
+            g_replacedFrom = from;
+            SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        });
         SetLastError(0xdeadbeef);
         EXPECT_FALSE(ConvertToUtf16(path.c_str()));
         EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
