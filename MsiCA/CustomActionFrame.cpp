@@ -30,13 +30,6 @@ UINT RunGuarded(const wchar_t* entryText, MSIHANDLE install, ActionBody body, UI
 }
 } // namespace
 
-UINT RunCustomAction(const wchar_t* entryText, MSIHANDLE install, ActionBody body, UINT resultOnFault)
-{
-    InstallHandleScope installLog(install);
-    TRACE(2, MSICA_TAG L"%s", entryText);
-    return RunGuarded(entryText, install, body, resultOnFault);
-}
-
 UINT RunCustomAction(const wchar_t* entryText, const wchar_t* subject, MSIHANDLE install, ActionBody body,
                      UINT resultOnFault)
 {

@@ -10,10 +10,9 @@ using ActionBody = UINT (*)(MSIHANDLE install);
 
 // The frame every export shares: the entry line, then the action's steps. An exception
 // that escapes the steps is traced and answered with resultOnFault, so that no fault in
-// the library takes the installation down with it.
-UINT RunCustomAction(const wchar_t* entryText, MSIHANDLE install, ActionBody body, UINT resultOnFault = 0);
-// The same, and with an installation handle the installer's progress bar and action text
-// follow the action: subject is its first action data, its long work reports the rest.
+// the library takes the installation down with it. With an installation handle the
+// installer's progress bar and action text follow the action: subject is its first action
+// data, its long work reports the rest.
 // When the user cancels, the action finishes its current step and returns 1602
 // (ERROR_INSTALL_USEREXIT), so that the installation stops and rolls back.
 UINT RunCustomAction(const wchar_t* entryText, const wchar_t* subject, MSIHANDLE install, ActionBody body,

@@ -16,8 +16,7 @@ UINT ReserveProgress(MSIHANDLE install)
 }
 } // namespace
 
-// Its entry line names it an immediate action, apart from the deferred actions of the script.
 UINT __stdcall moraCA_ReserveProgress(MSIHANDLE install)
 {
-    return RunCustomAction(L"moraCA_ReserveProgress (immediate)", L"", install, ReserveProgress);
+    return RunCustomAction(L"moraCA_ReserveProgress", L"", install, ReserveProgress);
 }

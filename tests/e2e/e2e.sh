@@ -35,7 +35,7 @@ run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v TraceFile /t REG_SZ /d 'C:\trace.log'
 
 # step NAME PACKAGE RESULT ACTIONS STATE TRACE-LINES MSIEXEC-ARGUMENTS...: the package's path
 # stands for {} in the arguments. RESULT: msiexec's, or "failure" for any but 0. ACTIONS: the
-# entry lines in the trace, in order.
+# entry lines in the trace, in order (the immediate reservation of progress ticks aside).
 step() {
     name=$1 msi="Z:$(echo "$packages/MsiCA-$2.msi" | tr / '\\')" result=$3 actions=$4 state=$5 lines=$6 && shift 6
     start=$(date +%s)
@@ -45,7 +45,7 @@ step() {
     expect "$name: msiexec result" "$result" $outcome && echo "$name: $(($(date +%s) - start)) s"
     log=$work/$name.log trace=$work/$name.trace && cp "$prefix/drive_c/$name.log" "$log"
     iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/trace.log" | tr -d '\r' >"$trace" && rm "$prefix/drive_c/trace.log"
-    expect "$name: actions in the trace" "$actions" "$(sed -n 's/^MsiCA  *: \([vm][a-z]*CA_[A-Za-z0-9]*\|MoraCA_[A-Za-z]*\)$/\1/p' "$trace" | xargs)"
+    expect "$name: actions in the trace" "$actions" "$(sed -n 's/^MsiCA  *: \([vm][a-z]*CA_[A-Za-z0-9]*\|MoraCA_[A-Za-z]*\)$/\1/p' "$trace" | grep -vx moraCA_ReserveProgress | xargs)"
     # Wine logs a deferred action also where it schedules it, a rollback action too: the log
     # shows which of them ended with another value than 1 (success).
     expect "$name: our actions that failed in the MSI log" '' \

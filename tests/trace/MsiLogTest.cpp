@@ -32,6 +32,8 @@ class MsiLog : public testing::Test
         g_messages.clear();
         FAKE_IMPORT(injector, "msi.dll", MsiProcessMessage,
                     [](MSIHANDLE install, INSTALLMESSAGE type, MSIHANDLE record) {
+                        if (type != INSTALLMESSAGE_INFO) // the action's progress
+                            return IDOK;
                         wchar_t text[512] = L"";
                         DWORD size = ARRAYSIZE(text);
                         MsiRecordGetStringW(record, 0, text, &size);
@@ -58,17 +60,17 @@ TEST_F(MsiLog, LinesOfARunningActionReachTheInstallerEscapedOneMessageEachOnlyWh
     g_Trace.ReadConfig();
     EXPECT_TRUE(g_Trace.IsActive()) << "the installer log alone activates the trace";
     TRACE(1, L"\nLogTest             : no action runs");
-    EXPECT_EQ(7u, RunCustomAction(L"TracingAction", kInstall, TracingBody));
+    EXPECT_EQ(7u, RunCustomAction(L"TracingAction", L"", kInstall, TracingBody));
     EXPECT_EQ(9u, RunCustomAction(
-                      L"FaultingAction", kInstall,
+                      L"FaultingAction", L"", kInstall,
                       [](MSIHANDLE) -> UINT {
                           TRACE(2, L"\nLogTest             : before the fault");
                           return *static_cast<volatile UINT*>(nullptr);
                       },
                       9));
-    EXPECT_EQ(9u,
-              RunCustomAction(
-                  L"ThrowingAction", kInstall, [](MSIHANDLE) -> UINT { throw std::runtime_error("x"); }, 9));
+    EXPECT_EQ(9u, RunCustomAction(
+                      L"ThrowingAction", L"", kInstall,
+                      [](MSIHANDLE) -> UINT { throw std::runtime_error("x"); }, 9));
     TRACE(1, L"\nLogTest             : after the actions");
 
     const std::vector<std::wstring> expected = {
@@ -86,7 +88,7 @@ TEST_F(MsiLog, LinesOfARunningActionReachTheInstallerEscapedOneMessageEachOnlyWh
 
     registry.application.DeleteValue(L"MsiLogDebugLevel").SetDword(L"WinDebugLevel", 6);
     g_Trace.ReadConfig();
-    EXPECT_EQ(7u, RunCustomAction(L"TracingAction", kInstall, TracingBody));
-    EXPECT_EQ(expected, g_messages) << "without its value the handle is never used";
+    EXPECT_EQ(7u, RunCustomAction(L"TracingAction", L"", kInstall, TracingBody));
+    EXPECT_EQ(expected, g_messages) << "without its value no line reaches the log";
     EXPECT_FALSE(sinks.debugger.empty()) << "the other sinks still write";
 }
