@@ -1,6 +1,7 @@
 // The extension-module data actions called as the installer calls them: the modules' own
 // backup in run mode 5, the data folder's trip through the temporary directory otherwise.
 #include "CustomActions.h"
+#include "RunMode.h"
 #include "support/ChildProcess.h"
 #include "support/FaultInjection.h"
 #include "support/TestFiles.h"
@@ -12,19 +13,23 @@
 #include <algorithm>
 #include <map>
 #include <sstream>
+#include <tuple>
 #include <msiquery.h>
 
 namespace
 {
 const std::wstring kSentrelKey = L"SOFTWARE\\Arvetta\\Management\\Sentrel";
 
-const wchar_t* runModeProperty = L"MORA";
+// The installer's properties; one not set reads as empty, as the installer answers.
+std::map<std::wstring, std::wstring> g_properties;
 
-UINT WINAPI MoraRunMode(MSIHANDLE, LPCWSTR name, LPWSTR value, LPDWORD length)
+UINT WINAPI FakeMsiGetPropertyW(MSIHANDLE, LPCWSTR name, LPWSTR value, LPDWORD length)
 {
-    lstrcpynW(value, wcscmp(name, L"RUNMODE") ? L"" : runModeProperty, *length);
-    *length = lstrlenW(value);
-    return ERROR_SUCCESS;
+    const std::wstring& property = g_properties[name];
+    const bool fits = property.size() < *length;
+    lstrcpynW(value, property.c_str(), *length);
+    *length = static_cast<DWORD>(property.size());
+    return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
 CVirtualClock* g_clock = nullptr;
@@ -107,8 +112,8 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
     for (const wchar_t* file : {L"\\CommonConfig.ccs", L"\\loggetd.bookmark", L"\\EM_UPDATE\\sub\\b.txt"})
         WriteFileBytes(data + file, std::string("settings"));
     CFaultInjector injector;
-    runModeProperty = L"MORA";
-    injector.Replace("msi.dll", "MsiGetPropertyW", &MoraRunMode);
+    g_properties = {{L"RUNMODE", L"MORA"}};
+    injector.Replace("msi.dll", "MsiGetPropertyW", &FakeMsiGetPropertyW);
     for (const auto& row : cases)
     {
         RemoveTree(temp);
@@ -137,10 +142,34 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
         EXPECT_EQ(codes, std::string(received.begin(), received.end())) << Narrow(module);
     }
     // In the installer's own run mode, these modules (run mode 5's only) are not called.
-    runModeProperty = L"";
+    g_properties.clear();
     DeleteFileW((bin + L"\\EM_DEF.dll.codes").c_str());
     EXPECT_EQ(0u, moraCA_EMDataConvert(0) + moraCA_EMDataCleanup(0));
     EXPECT_FALSE(FileExists(bin + L"\\EM_DEF.dll.codes"));
+}
+
+// A deferred action finds RUNMODE empty and the value in CustomActionData; a value too long for
+// the buffer counts as none.
+TEST(RunMode, AWholeWordInAnyCaseFromRunModeOrWhenItIsEmptyFromCustomActionData)
+{
+    const std::tuple<const wchar_t*, std::wstring, int> cases[] = {
+        {L"mOrA", L"TELIX", RUN_MODE_MORA},
+        {L"Telix", L"", RUN_MODE_TELIX},
+        {L" ", L"MORA", 0},
+        {L"", L"mOrA", RUN_MODE_MORA},
+        {L"", L"telix", RUN_MODE_TELIX},
+        {L"", L"MORA ", 0},
+        {L"", L"TELIXX", 0},
+        {L"", L"MOR", 0},
+        {L"", L"", 0},
+        {L"", L"MORA" + std::wstring(300, L' '), 0}};
+    CFaultInjector injector;
+    injector.Replace("msi.dll", "MsiGetPropertyW", &FakeMsiGetPropertyW);
+    for (const auto& [runMode, data, expected] : cases)
+    {
+        g_properties = {{L"RUNMODE", runMode}, {L"CustomActionData", data}};
+        EXPECT_EQ(expected, GetRunMode(1)) << Narrow(runMode) << "|" << Narrow(data);
+    }
 }
 
 // Every saved file survives an upgrade that runs again, breaks off or fails: each step below

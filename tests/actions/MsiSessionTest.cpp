@@ -1,10 +1,9 @@
 #include "support/ChildProcess.h"
 #include "support/TestFiles.h"
-#include "support/TestRegistry.h"
+#include "support/TraceCapture.h"
 #include "util/CUniqueHandle.h"
 #include <gtest/gtest.h>
 #include <functional>
-#include <map>
 #include <sstream>
 
 // The sample package installed by Wine's msiexec: the data actions run deferred in a real
@@ -13,11 +12,6 @@
 
 namespace
 {
-const wchar_t kTag[] = L"MsiCA               : ";
-const wchar_t kBackup[] = L"moraCA_EMDataBackup";
-const wchar_t kRestore[] = L"MoraCA_EMDataRestore";
-using Lines = std::vector<std::wstring>;
-
 // Installs the sample package with the given extra properties, running meanwhile during the
 // installation, and removes it. The KVQ agent is named: a first install runs the data actions
 // only where there are KVQ agent settings to carry over.
@@ -29,91 +23,6 @@ void InstallAndRemove(const std::wstring& properties, const std::function<void()
     EXPECT_EQ(0u,
               RunProcess(L"msiexec /i " + package + L" /qn ADDLOCAL=Main " + properties, 120000, meanwhile));
     EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
-}
-
-// Installs and removes the sample package with the given extra properties; returns, by the
-// action's entry line, the run-mode lines (tags removed) each action wrote before its steps.
-std::map<std::wstring, Lines> RunSession(const std::wstring& properties)
-{
-    CTestDir dir;
-    CTestKey global{L"SOFTWARE\\Debug"};
-    CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
-    application.SetDword(L"FileDebugLevel", 2).SetString(L"TraceFile", dir / L"session.log");
-    InstallAndRemove(properties);
-    std::wstringstream text(ReadUtf16File(dir / L"session.log"));
-    std::map<std::wstring, Lines> actions;
-    Lines* action = nullptr;
-    for (std::wstring line; std::getline(text, line);)
-    {
-        if (line.rfind(kTag, 0) != 0)
-            continue;
-        line = line.substr(wcslen(kTag), line.find_last_not_of(L'\r') + 1 - wcslen(kTag));
-        if (line == kBackup || line == kRestore)
-            action = &actions[line];
-        else if (line.rfind(L"DllMain", 0) == 0)
-            action = nullptr;
-        else if (action && (line.find(L"RUNMODE") != std::wstring::npos ||
-                            line.find(L"un mode") != std::wstring::npos ||
-                            line.find(L"CustomActionData") != std::wstring::npos))
-        {
-            action->push_back(line);
-            action = line.rfind(L"Setup run mode", 0) == 0 ? nullptr : action;
-        }
-    }
-    return actions;
-}
-
-Lines FromRunMode(const std::wstring& value, int mode)
-{
-    return {L"MSI Property \"RUNMODE\"=\"" + value + L"\"", L"Run mode set to " + std::to_wstring(mode),
-            L"Setup run mode: " + std::to_wstring(mode)};
-}
-
-Lines FromCustomActionData(const std::wstring& value, int mode)
-{
-    Lines lines = {L"Empty property \"RUNMODE\" found! Check for MSI Property \"CustomActionData\"",
-                   L"Found CustomActionData: \"" + value + L"\""};
-    for (auto& line : FromRunMode(value, mode))
-        lines.push_back(line);
-    return lines;
-}
-} // namespace
-
-TEST(MsiSession, RunModeReachesTheDeferredDataActionsThroughCustomActionData)
-{
-    const struct
-    {
-        std::wstring properties;
-        Lines expected;
-    } cases[] = {
-        {L"RUNMODE=mOrA", FromCustomActionData(L"mOrA", 5)},
-        {L"RUNMODE=telix", FromCustomActionData(L"telix", 1)},
-        {L"RUNMODE=\"MORA \"", FromCustomActionData(L"MORA ", 0)},
-        {L"RUNMODE=TELIXX", FromCustomActionData(L"TELIXX", 0)},
-        {L"", FromCustomActionData(L"", 0)},
-        // Too long for its buffer: the buffer stays empty.
-        {L"RUNMODE=" + std::wstring(300, L'M'),
-         {FromCustomActionData(L"", 0)[0], L"MSI Property \"RUNMODE\"=\"\"", L"Run mode set to 0",
-          L"Setup run mode: 0"}},
-    };
-    for (const auto& c : cases)
-    {
-        auto actions = RunSession(c.properties);
-        EXPECT_EQ(c.expected, actions[kBackup]) << Narrow(c.properties);
-        EXPECT_EQ(c.expected, actions[kRestore]) << Narrow(c.properties);
-    }
-}
-
-namespace
-{
-// Installs and removes the sample package with a verbose installer log; returns the
-// installation's log.
-std::string InstallWithLog(const CTestDir& dir)
-{
-    const std::wstring log = dir / L"install.log";
-    InstallAndRemove(L"RUNMODE=Telix /l*v \"" + log + L"\"");
-    const std::vector<BYTE> bytes = ReadFileBytes(log);
-    return std::string(bytes.begin(), bytes.end());
 }
 
 // The entry and run-mode lines of an action in the installer's log, less their time stamps
@@ -142,12 +51,10 @@ std::vector<std::string> LinesOfAction(const std::string& log, const std::string
 TEST(MsiSession, TheInstallerLogHoldsTheLinesOfEachActionBetweenItsOwn)
 {
     CTestDir dir;
-    CTestKey global{L"SOFTWARE\\Debug"};
-    CTestKey application{L"SOFTWARE\\Debug\\MsiCA"};
-    EXPECT_EQ(std::string::npos, InstallWithLog(dir).find("MsiCA  ")) << "off without its value";
-
-    application.SetDword(L"MsiLogDebugLevel", 2).SetDword(L"TimeStampOn", 1);
-    const std::string log = InstallWithLog(dir);
+    TraceRegistry registry;
+    registry.application.SetDword(L"MsiLogDebugLevel", 2).SetDword(L"TimeStampOn", 1);
+    InstallAndRemove(L"RUNMODE=Telix /l*v \"" + dir / L"install.log" + L"\"");
+    const std::string log = ReadFileString(dir / L"install.log");
     // Both deferred: they read RUNMODE from CustomActionData.
     for (const std::string entry : {"moraCA_EMDataBackup", "MoraCA_EMDataRestore"})
     {
