@@ -195,9 +195,9 @@ TEST_F(EMData, NoSavedFileIsLostWhenAnUpgradeRunsAgainBreaksOffOrFails)
     EXPECT_EQ(0u, moraCA_EMDataRestore(0));
     EXPECT_EQ(saved, ListTree(data));
 
-    // A backup that breaks off on two files (a file held open: the real installer test) still
-    // becomes the copy to restore. The installation then removes one of them: it comes back from
-    // the copy before, while the newer file that the data folder kept stays as it is.
+    // A backup that breaks off on two files still becomes the copy to restore. The installation then removes
+    // one of them: it comes back from the copy before, while the newer file that the data folder kept stays
+    // as it is.
     WriteFileBytes(data + folder + L"5.dat", std::string("newer, never saved"));
     WriteFileBytes(data + folder + L"11.dat", std::string("newer, kept in the data folder"));
     TreeListing expected = ListTree(data);
