@@ -307,11 +307,33 @@ Recorded ReadRecorded(const std::wstring& path)
     }
     return recorded;
 }
+
+// The entry and run-mode lines of an action in the installer's log, less their time stamps
+// (which brackets the installer must not take for properties).
+std::vector<std::string> LinesOfAction(const std::string& log, const std::string& action)
+{
+    std::vector<std::string> lines;
+    std::istringstream text(log);
+    bool inside = false;
+    for (std::string line; std::getline(text, line);)
+    {
+        line.erase(line.find_last_not_of('\r') + 1);
+        if (line.rfind("Action ", 0) == 0)
+            inside =
+                line.rfind("Action start ", 0) == 0 && line.find(": " + action + ".") != std::string::npos;
+        else if (inside && line.size() > 15 && line[0] == '[' && line[13] == ']' &&
+                 (_stricmp(line.c_str() + 15, ("MsiCA               : " + action).c_str()) == 0 ||
+                  line.find("RUNMODE") != std::string::npos || line.find("un mode") != std::string::npos ||
+                  line.find("CustomActionData") != std::string::npos))
+            lines.push_back(line.substr(15));
+    }
+    return lines;
+}
 } // namespace
 
 // Installed by a setup program with its own window (ui_host): the data actions also show their
-// files on the installer's action text and move its progress bar. Run mode 0: Wine's msiexec
-// loses the ActionText row of a deferred action that has CustomActionData (RUNMODE set).
+// files on the installer's action text, move its progress bar and write into its log. Run mode 0: Wine's
+// msiexec loses the ActionText row of a deferred action that has CustomActionData (RUNMODE set).
 TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)
 {
     const std::wstring kvq = dir / L"KVQ", db = kvq + L"\\var\\db\\kvqDb.db";
@@ -327,6 +349,8 @@ TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)
     ASSERT_TRUE(service.Start());
     TreeListing expected = BuildDataTree(data, 40, 50);
 
+    TraceRegistry trace;
+    trace.application.SetDword(L"MsiLogDebugLevel", 2).SetDword(L"TimeStampOn", 1);
     const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
     const std::wstring messages = dir / L"messages.txt", log = dir / L"install.log";
     EXPECT_EQ(0u, RunProcess(L"\"" + BinPath(L"ui_host.exe") + L"\" " + package + L" \"" + messages +
@@ -353,4 +377,21 @@ TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)
     // Forward only, and exactly the ticks reserved for the actions that ran.
     EXPECT_EQ(0, recorded.backwards);
     EXPECT_EQ(recorded.reserved, recorded.moved);
+
+    // The installer's log holds the lines of each action between its own, time stamps and all.
+    const std::string installLog = ReadFileString(log);
+    for (const std::string entry : {"moraCA_EMDataBackup", "MoraCA_EMDataRestore"})
+    {
+        const std::vector<std::string> expected = {"MsiCA               : " + entry,
+                                                   "MsiCA               : Empty property \"RUNMODE\" found! "
+                                                   "Check for MSI Property \"CustomActionData\"",
+                                                   "MsiCA               : Found CustomActionData: \"\"",
+                                                   "MsiCA               : MSI Property \"RUNMODE\"=\"\"",
+                                                   "MsiCA               : Run mode set to 0",
+                                                   "MsiCA               : Setup run mode: 0"};
+        EXPECT_EQ(expected, LinesOfAction(installLog, "m" + entry.substr(1)));
+    }
+    EXPECT_NE(std::string::npos, installLog.find("] MsiCA               : Sentrel Bin Path: "))
+        << "all lines of level 2";
+    EXPECT_EQ(std::string::npos, installLog.find("DllMain")) << "no action runs while the library loads";
 }
