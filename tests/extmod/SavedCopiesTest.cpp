@@ -90,15 +90,13 @@ TEST_F(SavedCopies, AFolderOthersCouldChangeIsNeitherWrittenNorRestoredFrom)
         {kUsersWrite, L"S-1-5-32-545 may write into it"},
         {kProtected, nullptr},
     };
+    CTraceCapture trace(1);
     for (const auto& row : cases)
     {
         RemoveTree(temp);
-        CreateDir(data.c_str());
-        WriteFileBytes(data + L"\\CommonConfig.ccs", std::string("customer"));
         CreateDir((copy + L"\\trap").c_str());
         WriteFileBytes(copy + L"\\trap\\SntSvc.cfg", std::string("planted"));
         PlantSecurity(L"\\Sentrel", row.access);
-        CTraceCapture trace(1);
         copies.Save(data, [](const std::wstring&) {});
         EXPECT_EQ(ListTree(data), ListTree(copy)) << "the new copy holds the data and nothing else";
         if (row.why)
@@ -107,20 +105,19 @@ TEST_F(SavedCopies, AFolderOthersCouldChangeIsNeitherWrittenNorRestoredFrom)
                 trace.Contains(L"WARNING! \"" + copy + L"\" is not used: " + row.why + L". Moved aside"));
             EXPECT_EQ("planted", ListTree(copy + L".untrusted-1")[L"\\trap\\SntSvc.cfg"]);
         }
-        // Between backup and restore the copy's access list lets others write: nothing comes back.
-        PlantSecurity(L"\\Sentrel", kUsersWrite);
-        RemoveTree(data);
-        copies.Restore(data);
-        EXPECT_FALSE(FileExists(data));
-        EXPECT_TRUE(
-            trace.Contains(L"WARNING! \"" + copy + L"\" is not used: S-1-5-32-545 may write into it"));
     }
+    // Between backup and restore the copy's access list lets others write: nothing comes back.
+    PlantSecurity(L"\\Sentrel", kUsersWrite);
+    RemoveTree(data);
+    copies.Restore(data);
+    EXPECT_FALSE(FileExists(data));
+    EXPECT_TRUE(trace.Contains(L"WARNING! \"" + copy + L"\" is not used: S-1-5-32-545 may write into it"));
+
     // A folder that cannot be moved aside stops the backup before anything is written into it.
     RemoveTree(copy);
     CreateDir(copy.c_str());
     injector.Replace("kernel32.dll", "MoveFileExW", &StuckMoveFileExW);
     PlantSecurity(L"\\Sentrel", kOtherOwner);
-    CTraceCapture trace(1);
     copies.Save(data, [](const std::wstring&) {});
     EXPECT_TRUE(trace.Contains(L"ERROR 0x5! \"" + copy + L"\" is not used: it is owned by"));
     EXPECT_TRUE(ListTree(copy).empty());
