@@ -34,12 +34,6 @@ UINT WINAPI FakeMsiGetPropertyW(MSIHANDLE, LPCWSTR name, LPWSTR value, LPDWORD l
 
 CVirtualClock* g_clock = nullptr;
 
-// The user cancels at the first file the installer hears of.
-int WINAPI CancelAtAFile(MSIHANDLE, INSTALLMESSAGE type, MSIHANDLE record)
-{
-    return type == INSTALLMESSAGE_ACTIONDATA && MsiRecordGetInteger(record, 2) > 0 ? IDCANCEL : IDOK;
-}
-
 // CopyFileW breaking off halfway through two of the files, as a full disk or a read error
 // leaves it under Wine: half of the target written.
 BOOL WINAPI BreakingCopyFileW(LPCWSTR source, LPCWSTR target, BOOL failIfExists)
@@ -255,7 +249,10 @@ TEST_F(EMData, ACancelledBackupStopsAfterItsFileAndTheRollbackKeepsTheNewerData)
         CFaultInjector injector;
         CVirtualClock clock(injector);
         g_clock = &clock;
-        injector.Replace("msi.dll", "MsiProcessMessage", &CancelAtAFile);
+        // The user cancels at the first file the installer hears of.
+        FAKE_IMPORT(injector, "msi.dll", MsiProcessMessage, [](auto, auto type, auto record) {
+            return type == INSTALLMESSAGE_ACTIONDATA && MsiRecordGetInteger(record, 2) > 0 ? IDCANCEL : IDOK;
+        });
         FAKE_IMPORT(injector, "kernel32.dll", CopyFileW, [](LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
             g_clock->Advance(100);
             return ORIGINAL(CopyFileW)(from, to, failIfExists);
