@@ -131,9 +131,7 @@ TEST_F(EMData, RunMode5SavesTheSettingsOfModulesUpTo7_10AndCallsEveryModule)
         DeleteFileW((bin + L"\\" + module + L".dll.codes").c_str());
     EXPECT_EQ(0u, moraCA_EMDataRestore(0) + moraCA_EMDataConvert(0) + moraCA_EMDataCleanup(0));
     for (const auto& [module, codes] : {std::pair(L"EM_DEF", "2;3;4;"), {L"EM_B", "2;3;"}, {L"EM_C", "2;3;"}})
-    {
         EXPECT_EQ(codes, ReadFileString(bin + L"\\" + module + L".dll.codes")) << Narrow(module);
-    }
     // In the installer's own run mode, these modules (run mode 5's only) are not called.
     g_properties.clear();
     DeleteFileW((bin + L"\\EM_DEF.dll.codes").c_str());
