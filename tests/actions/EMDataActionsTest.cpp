@@ -328,9 +328,9 @@ TEST_F(EMData, AnInstallCopiesTheDataAndTheStoppedAgentsFilesOutAndBack)
     TraceRegistry trace;
     trace.application.SetDword(L"MsiLogDebugLevel", 2).SetDword(L"TimeStampOn", 1);
     const std::wstring package = L"\"" + BinPath(L"MsiCASample.msi") + L"\"";
-    const std::wstring messages = dir / L"messages.txt", log = dir / L"install.log";
+    const std::wstring messages = dir / L"messages.txt";
     EXPECT_EQ(0u, RunProcess(L"\"" + BinPath(L"ui_host.exe") + L"\" " + package + L" \"" + messages +
-                                 L"\" \"" + log + L"\" ADDLOCAL=Main",
+                                 L"\" ADDLOCAL=Main",
                              180000));
     EXPECT_EQ(0u, RunProcess(L"msiexec /x " + package + L" /qn"));
     expected[L"\\kvqDb.db"] = "kvq-flushed"; // copied after the service's last write
