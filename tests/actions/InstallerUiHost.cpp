@@ -1,7 +1,7 @@
 // ui_host: installs a package through MsiInstallProductW with an external UI handler, as a
 // setup program with its own window would, and records every message, one line each:
 // milliseconds since the start, the message type (its top byte), the text.
-//   ui_host PACKAGE MESSAGES-FILE VERBOSE-LOG [COMMAND-LINE]
+//   ui_host PACKAGE MESSAGES-FILE [COMMAND-LINE]
 // Exit code: MsiInstallProductW's result.
 #include <windows.h>
 #include <msi.h>
@@ -26,13 +26,12 @@ int WINAPI Record(LPVOID, UINT type, LPCWSTR text)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 4 || _wfopen_s(&g_messages, argv[2], L"w, ccs=UTF-16LE") != 0)
+    if (argc < 3 || _wfopen_s(&g_messages, argv[2], L"w, ccs=UTF-16LE") != 0)
         return 0xFFFF;
     g_start = GetTickCount64();
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     MsiSetExternalUIW(Record, 0xFFFFFFFF & ~INSTALLLOGMODE_VERBOSE, nullptr);
-    MsiEnableLogW(0xFFFFFFFF & ~INSTALLLOGMODE_EXTRADEBUG, argv[3], 0);
-    const UINT result = MsiInstallProductW(argv[1], argc > 4 ? argv[4] : L"");
+    const UINT result = MsiInstallProductW(argv[1], argc > 3 ? argv[3] : L"");
     fclose(g_messages);
     return static_cast<int>(result);
 }

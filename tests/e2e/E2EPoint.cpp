@@ -8,17 +8,12 @@
 int wmain(int argc, wchar_t** argv)
 {
     if (argc != 2)
-    {
         return ERROR_INVALID_PARAMETER;
-    }
     const std::wstring point = argv[1];
     if (point == L"fail")
-    {
         return ERROR_INSTALL_FAILURE;
-    }
-    const HANDLE mark = CreateFileW((L"C:\\e2e-point." + point).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    CloseHandle(mark);
+    CloseHandle(CreateFileW((L"C:\\e2e-point." + point).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
     Sleep(INFINITE);
     return 0;
 }

@@ -15,7 +15,6 @@ for kind in 'Execute="deferred":3072' 'Execute="rollback":3328' 'Execute="commit
         expect "$action: type bits" "$action ${kind#*:}" "$(echo "$types" | grep "^$action ")"
     done
 done
-expect 'rollback actions' 6 "$(ids 'Execute="rollback"' | wc -l)"
 
 # MajorUpgrade Schedule="afterInstallExecute": the old product goes right after InstallExecute.
 sequence=$(table InstallExecuteSequence | awk -F'\t' '{ print $3, $1 }' | sort -n)

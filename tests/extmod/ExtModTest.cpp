@@ -60,8 +60,7 @@ TEST(SetupActionInvocation, EveryModuleIsCalledAndFreedWhateverTheOneBeforeDid)
     SetCurrentDirectoryW(BinDir().c_str());
     for (const auto& [name, record, line] : cases)
     {
-        const auto codes = ReadFileBytes(dir / name + L".dll.codes");
-        EXPECT_EQ(record, std::string(codes.begin(), codes.end())) << Narrow(name);
+        EXPECT_EQ(record, ReadFileString(dir / name + L".dll.codes")) << Narrow(name);
         EXPECT_TRUE(trace.Contains(line)) << Narrow(line);
         EXPECT_FALSE(GetModuleHandleW((dir / name + L".dll").c_str())) << "freed";
         EXPECT_EQ(!wcscmp(name, L"em_ok"), CSentrelSetupA::CallSetupAction((dir / name).c_str(), name, 1));

@@ -17,50 +17,14 @@ const wchar_t kOtherOwner[] = L"O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;S-1-5-21-1-2
 const wchar_t kUsersWrite[] = L"O:SYD:(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BU)";
 const wchar_t kProtected[] = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
-BOOL WINAPI StuckMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
-{
-    SetLastError(ERROR_ACCESS_DENIED);
-    return !wcsstr(to, L".untrusted-") && ORIGINAL(MoveFileExW)(from, to, flags);
-}
-
 // Entries named "link" are junctions: real folders here, so that what lies behind them shows.
 void MarkLink(WIN32_FIND_DATAW* entry)
 {
     if (wcscmp(entry->cFileName, L"link") == 0)
         entry->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
 }
-HANDLE WINAPI JunctionFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
-{
-    const HANDLE find = ORIGINAL(FindFirstFileW)(pattern, entry);
-    MarkLink(entry);
-    return find;
-}
-BOOL WINAPI JunctionFindNextFileW(HANDLE find, LPWIN32_FIND_DATAW entry)
-{
-    const BOOL found = ORIGINAL(FindNextFileW)(find, entry);
-    MarkLink(entry);
-    return found;
-}
-DWORD WINAPI JunctionGetFileAttributesW(LPCWSTR path)
-{
-    const DWORD attributes = ORIGINAL(GetFileAttributesW)(path);
-    return attributes | (EndsWith(path, L"\\link") ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
-}
 
 std::wstring g_createdAccess; // the access list of the last folder created with one
-
-BOOL WINAPI RecordingCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
-{
-    wchar_t* text = nullptr;
-    if (attributes &&
-        ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            attributes->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
-    {
-        g_createdAccess = text;
-        LocalFree(text);
-    }
-    return ORIGINAL(CreateDirectoryW)(path, attributes);
-}
 
 class SavedCopies : public testing::Test
 {
@@ -90,15 +54,13 @@ TEST_F(SavedCopies, AFolderOthersCouldChangeIsNeitherWrittenNorRestoredFrom)
         {kUsersWrite, L"S-1-5-32-545 may write into it"},
         {kProtected, nullptr},
     };
+    CTraceCapture trace(1);
     for (const auto& row : cases)
     {
         RemoveTree(temp);
-        CreateDir(data.c_str());
-        WriteFileBytes(data + L"\\CommonConfig.ccs", std::string("customer"));
         CreateDir((copy + L"\\trap").c_str());
         WriteFileBytes(copy + L"\\trap\\SntSvc.cfg", std::string("planted"));
         PlantSecurity(L"\\Sentrel", row.access);
-        CTraceCapture trace(1);
         copies.Save(data, [](const std::wstring&) {});
         EXPECT_EQ(ListTree(data), ListTree(copy)) << "the new copy holds the data and nothing else";
         if (row.why)
@@ -107,20 +69,22 @@ TEST_F(SavedCopies, AFolderOthersCouldChangeIsNeitherWrittenNorRestoredFrom)
                 trace.Contains(L"WARNING! \"" + copy + L"\" is not used: " + row.why + L". Moved aside"));
             EXPECT_EQ("planted", ListTree(copy + L".untrusted-1")[L"\\trap\\SntSvc.cfg"]);
         }
-        // Between backup and restore the copy's access list lets others write: nothing comes back.
-        PlantSecurity(L"\\Sentrel", kUsersWrite);
-        RemoveTree(data);
-        copies.Restore(data);
-        EXPECT_FALSE(FileExists(data));
-        EXPECT_TRUE(
-            trace.Contains(L"WARNING! \"" + copy + L"\" is not used: S-1-5-32-545 may write into it"));
     }
+    // Between backup and restore the copy's access list lets others write: nothing comes back.
+    PlantSecurity(L"\\Sentrel", kUsersWrite);
+    RemoveTree(data);
+    copies.Restore(data);
+    EXPECT_FALSE(FileExists(data));
+    EXPECT_TRUE(trace.Contains(L"WARNING! \"" + copy + L"\" is not used: S-1-5-32-545 may write into it"));
+
     // A folder that cannot be moved aside stops the backup before anything is written into it.
     RemoveTree(copy);
     CreateDir(copy.c_str());
-    injector.Replace("kernel32.dll", "MoveFileExW", &StuckMoveFileExW);
+    FAKE_IMPORT(injector, "kernel32.dll", MoveFileExW, [](LPCWSTR from, LPCWSTR to, DWORD flags) -> BOOL {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return !wcsstr(to, L".untrusted-") && ORIGINAL(MoveFileExW)(from, to, flags);
+    });
     PlantSecurity(L"\\Sentrel", kOtherOwner);
-    CTraceCapture trace(1);
     copies.Save(data, [](const std::wstring&) {});
     EXPECT_TRUE(trace.Contains(L"ERROR 0x5! \"" + copy + L"\" is not used: it is owned by"));
     EXPECT_TRUE(ListTree(copy).empty());
@@ -133,10 +97,31 @@ TEST_F(SavedCopies, NoLinkIsFollowedAndEveryFolderIsCreatedProtected)
         CreateDir(behind.c_str());
         WriteFileBytes(behind + L"\\victim.txt", std::string("behind the junction"));
     }
-    injector.Replace("kernel32.dll", "FindFirstFileW", &JunctionFindFirstFileW);
-    injector.Replace("kernel32.dll", "FindNextFileW", &JunctionFindNextFileW);
-    injector.Replace("kernel32.dll", "GetFileAttributesW", &JunctionGetFileAttributesW);
-    injector.Replace("kernel32.dll", "CreateDirectoryW", &RecordingCreateDirectoryW);
+    FAKE_IMPORT(injector, "kernel32.dll", FindFirstFileW, [](LPCWSTR pattern, LPWIN32_FIND_DATAW entry) {
+        const HANDLE find = ORIGINAL(FindFirstFileW)(pattern, entry);
+        MarkLink(entry);
+        return find;
+    });
+    FAKE_IMPORT(injector, "kernel32.dll", FindNextFileW, [](HANDLE find, LPWIN32_FIND_DATAW entry) {
+        const BOOL found = ORIGINAL(FindNextFileW)(find, entry);
+        MarkLink(entry);
+        return found;
+    });
+    FAKE_IMPORT(injector, "kernel32.dll", GetFileAttributesW, [](LPCWSTR path) {
+        return ORIGINAL(GetFileAttributesW)(path) |
+               (EndsWith(path, L"\\link") ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    });
+    FAKE_IMPORT(injector, "kernel32.dll", CreateDirectoryW, [](auto path, auto attributes) {
+        wchar_t* text = nullptr;
+        if (attributes &&
+            ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                attributes->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        {
+            g_createdAccess = text;
+            LocalFree(text);
+        }
+        return ORIGINAL(CreateDirectoryW)(path, attributes);
+    });
     CTraceCapture trace(1);
     // The copy found there becomes the earlier copy; the restore of the new one discards it.
     copies.Save(data, [](const std::wstring&) {});
