@@ -89,6 +89,9 @@ plain="$stop $data $replace $halb vrxCA_FinalConfig $svcstart $cleanup"
 step plain 1.2.0 0 "$plain" "$up [1.2.0] EM_DEF:34 EM_DRVMON: EM_UPDATE:34 $saved" \
     'Run mode set to 0|Config of Sentrel copied to|Config of Sentrel restored from' /i {}
 expect 'plain: the data folder saved' "$saved" "$(tree "$temp/Sentrel")"
+# The verbose log shows the action data of the backup and the restore: the last of three files.
+expect 'plain: action data in the MSI log' 2 \
+    "$(tr -d '\r' <"$work/plain.log" | grep -cxE '(CommonConfig\.ccs|loggetd\.bookmark|state\.bin) \(3 of 3\)')"
 # The same version built again replaces the installed one (AllowSameVersionUpgrades).
 step rebuild 1.2.0-rebuild 0 "$plain" "$up [1.2.0] EM_DEF:34 EM_DRVMON: EM_UPDATE:34 $saved" '' /i {}
 # The same product code at a higher version; a repair after it. Both write the registry values
