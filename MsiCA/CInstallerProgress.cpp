@@ -135,7 +135,7 @@ int CInstallerProgress::ReserveTicks(MSIHANDLE install)
                              view.Receive()) != ERROR_SUCCESS ||
         MsiViewExecute(view.Get(), 0) != ERROR_SUCCESS)
     {
-        return 0;
+        return -1;
     }
     int actions = 0;
     for (CMsiHandle row; MsiViewFetch(view.Get(), row.Receive()) == ERROR_SUCCESS;)

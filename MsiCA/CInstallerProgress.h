@@ -30,7 +30,8 @@ class CInstallerProgress : public IProgressObserver
     void Finish();
 
     // For an immediate action before the script runs: adds to the bar's total the ticks of
-    // every deferred action of the library that this installation will run. Their number.
+    // every deferred action of the library that this installation will run. Their number, or -1
+    // where the installation's sequence could not be read.
     static int ReserveTicks(MSIHANDLE install);
 
   private:

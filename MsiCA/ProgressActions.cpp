@@ -11,6 +11,12 @@ namespace
 UINT ReserveProgress(MSIHANDLE install)
 {
     const int actions = CInstallerProgress::ReserveTicks(install);
+    if (actions < 0)
+    {
+        TRACE(1,
+              MSICA_TAG L"ERROR! The installation's sequence could not be read: no progress ticks reserved");
+        return 0;
+    }
     TRACE(2, MSICA_TAG L"Progress ticks reserved for %d deferred actions", actions);
     return 0;
 }
