@@ -256,12 +256,15 @@ void CSavedCopies::Commit(const std::wstring& data, const std::vector<std::wstri
                         L"copy where the data folder no longer has them",
               static_cast<unsigned>(unsaved.size()));
     }
-    for (const std::wstring& file : CProgressReport::StopRequested() ? std::vector<std::wstring>() : unsaved)
+    else
     {
-        TRACE(1,
-              SAVED_TAG L"WARNING! \"%s\" could not be saved: a restore takes it from the earlier copy where "
-                        L"the data folder no longer has it",
-              file.c_str());
+        for (const std::wstring& file : unsaved)
+        {
+            TRACE(1,
+                  SAVED_TAG L"WARNING! \"%s\" could not be saved: a restore takes it from the earlier copy "
+                            L"where the data folder no longer has it",
+                  file.c_str());
+        }
     }
     if (Exists(m_copy) && !MakeCopyPrevious())
     {
