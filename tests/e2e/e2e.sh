@@ -29,10 +29,39 @@ service_state() {
 # The Wine processes of the prefix (the server's options among them), for a failed check.
 processes() {
     for p in /proc/[0-9]*; do
-        tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$prefix" && echo "${p#/proc/} $(tr '\0' ' ' 2>/dev/null <"$p/cmdline")"
+        tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$prefix" &&
+            printf '%s %s\n' "${p#/proc/}" "$(tr '\0' ' ' 2>/dev/null <"$p/cmdline")"
     done
 }
 tree() { [ -d "$1" ] && (cd "$1" && find . -type f | sort | xargs -r sha256sum | sha256sum | cut -c1-16); }
+# watched_msiexec ARGS...: msiexec's result. A step takes about ten seconds, MsiCA's longest
+# legitimate wait two minutes: one that runs past step_limit hangs, and the run stops there.
+step_limit=150
+watched_msiexec() {
+    "$tools/wine-exec" "$prefix" msiexec "$@" >/dev/null 2>&1 &
+    installer=$! waited=0
+    while kill -0 $installer 2>/dev/null; do
+        [ $waited -lt $step_limit ] || { report_hang && exit 1; }
+        sleep 1 && waited=$((waited + 1))
+    done
+    wait $installer
+}
+# What a hung step waits in: the last action the MSI log started, the end of the trace, what each
+# process of the prefix waits in on the Linux side, then each thread's innermost calls (the
+# distinct ones with their count; whole backtraces in $name.threads). winedbg goes last: it cannot
+# look into msiexec, and ends it and the processes listed after it.
+report_hang() {
+    failed=1 && printf 'FAILED: %s: msiexec still running after %s s\n' "$name" $step_limit
+    echo "  last action started: $(tr -d '\r' <"$prefix/drive_c/$name.log" | grep '^Action start' | tail -n 1)"
+    echo '  end of the trace:' && iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/trace.log" | tr -d '\r' | grep . | tail -n 10
+    echo '  processes (pid, Linux wait, command):'
+    processes | while read -r pid command; do printf '    %s %s %s\n' $pid "$(cat /proc/$pid/wchan)" "$command"; done
+    WINEPREFIX=$prefix WINEDEBUG=-all timeout 120 winedbg --command 'bt all' >"$work/$name.threads" 2>&1
+    echo '  threads (count, process: innermost calls first):'
+    awk '/^Backtracing for thread/ { if (t != "") print t; t = $NF; gsub(/.*\\|\):$/, "", t); t = t ":"; n = 0 }
+         /^(=>| ) *[0-9]+ 0x[0-9a-f]+ [A-Za-z_][A-Za-z0-9_]*[+(]/ && n < 6 { f = $3; sub(/[+(].*/, "", f); t = t " " f; n++ }
+         END { if (t != "") print t }' "$work/$name.threads" | sort | uniq -c | sort -rn
+}
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v FileDebugLevel /t REG_DWORD /d 3 /f >/dev/null
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v TraceFile /t REG_SZ /d 'C:\trace.log' /f >/dev/null
 
@@ -42,8 +71,7 @@ run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v TraceFile /t REG_SZ /d 'C:\trace.log'
 step() {
     name=$1 msi="Z:$(echo "$packages/MsiCA-$2.msi" | tr / '\\')" result=$3 actions=$4 state=$5 lines=$6 && shift 6
     start=$(date +%s)
-    "$tools/wine-exec" "$prefix" msiexec $(for a in "$@"; do [ "$a" = {} ] && printf "%s\n" "$msi" || printf "%s\n" "$a"; done) \
-        /qn /l*v "C:\\$name.log" >/dev/null 2>&1
+    watched_msiexec $(for a in "$@"; do [ "$a" = {} ] && printf "%s\n" "$msi" || printf "%s\n" "$a"; done) /qn /l*v "C:\\$name.log"
     outcome=$? && [ $outcome != 0 ] && [ "$result" = failure ] && outcome=failure
     expect "$name: msiexec result" "$result" $outcome && echo "$name: $(($(date +%s) - start)) s"
     log=$work/$name.log trace=$work/$name.trace && cp "$prefix/drive_c/$name.log" "$log"
