@@ -34,11 +34,12 @@ processes() {
     done
 }
 tree() { [ -d "$1" ] && (cd "$1" && find . -type f | sort | xargs -r sha256sum | sha256sum | cut -c1-16); }
-# watched_msiexec ARGS...: msiexec's result. A step takes about ten seconds, MsiCA's longest
-# legitimate wait two minutes: one that runs past step_limit hangs, and the run stops there.
+# watched_msiexec ARGS...: msiexec's result; Wine's errors go to $name.wine. A step takes about
+# ten seconds, MsiCA's longest legitimate wait two minutes: one that runs past step_limit hangs,
+# and the run stops there.
 step_limit=150
 watched_msiexec() {
-    "$tools/wine-exec" "$prefix" msiexec "$@" >/dev/null 2>&1 &
+    WINEDEBUG=err+all "$tools/wine-exec" "$prefix" msiexec "$@" >/dev/null 2>"$work/$name.wine" &
     installer=$! waited=0
     while kill -0 $installer 2>/dev/null; do
         [ $waited -lt $step_limit ] || { report_hang && exit 1; }
@@ -46,14 +47,20 @@ watched_msiexec() {
     done
     wait $installer
 }
-# What a hung step waits in: the last action the MSI log started, the end of the trace, what each
-# process of the prefix waits in on the Linux side, then each thread's innermost calls (the
+# What a hung step waits in: the last action the MSI log started, the end of the trace, Wine's
+# errors so far, what each process of the prefix waits in on the Linux side, then each thread's
+# innermost calls (the
 # distinct ones with their count; whole backtraces in $name.threads). winedbg goes last: it cannot
 # look into msiexec, and ends it and the processes listed after it.
 report_hang() {
     failed=1 && printf 'FAILED: %s: msiexec still running after %s s\n' "$name" $step_limit
     echo "  last action started: $(tr -d '\r' <"$prefix/drive_c/$name.log" | grep '^Action start' | tail -n 1)"
     echo '  end of the trace:' && iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/trace.log" | tr -d '\r' | grep . | tail -n 10
+    # (wine-exec passes a program's errors on when it ends: until then they are in its file.)
+    echo "  Wine's errors:" && processes | while read -r pid command; do echo "$pid $(readlink "/proc/$pid/fd/2")"; done |
+        grep '^[0-9]* /tmp/' | sort -u -k2 | while read -r pid file; do
+        grep -v -E ':fixme:|wine32|multiarch|dpkg --add-architecture' "/proc/$pid/fd/2" | tail -n 10
+    done
     echo '  processes (pid, Linux wait, command):'
     processes | while read -r pid command; do printf '    %s %s %s\n' $pid "$(cat /proc/$pid/wchan)" "$command"; done
     WINEPREFIX=$prefix WINEDEBUG=-all timeout 120 winedbg --command 'bt all' >"$work/$name.threads" 2>&1
