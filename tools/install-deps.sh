@@ -1,7 +1,11 @@
 #!/bin/sh
 # Installs what building and testing MsiCA needs on Debian 12, if anything is missing.
 set -e
-packages="cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 wixl msitools osslsigncode openssl libcli11-dev nlohmann-json3-dev"
+# wine64-preloader: without it Wine reserves the Windows address ranges only after Linux has laid
+# out a process at random, and about one program start in 5,000 fails ("failed to map the shared
+# user data"). Wine's msiexec does not check the start of its custom action server and then waits
+# for it for ever.
+packages="cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 wine64-preloader wixl msitools osslsigncode openssl libcli11-dev nlohmann-json3-dev"
 missing=""
 for package in $packages; do
     dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"

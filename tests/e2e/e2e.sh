@@ -15,7 +15,7 @@ trap '"$tools/wine-stop" "$prefix" $([ $failed = 0 ] && echo --remove)' EXIT
 # run PROGRAM [ARGS...]: what the program printed. Its errors (Wine's own among them, when it could
 # not start) and its exit status go to programs.log in the work folder: where a check misses an
 # answer, the log shows whether the program ran at all.
-run() { { "$tools/wine-exec" "$prefix" "$@" 2>>"$work/programs.log"; printf 'exit status %s: %s\n' "$?" "$*" >>"$work/programs.log"; } | tr -d '\r'; }
+run() { { WINEDEBUG=err+all "$tools/wine-exec" "$prefix" "$@" 2>>"$work/programs.log"; printf 'exit status %s: %s\n' "$?" "$*" >>"$work/programs.log"; } | tr -d '\r'; }
 expect() { [ "$2" = "$3" ] || { failed=1 && printf 'FAILED: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"; }; }
 root="$prefix/drive_c/Program Files/Arvetta/Sentrel" setup='HKLM\SOFTWARE\Arvetta\Management\Sentrel\Setup'
 # service_state SERVICE: the state sc reports, empty without one. What sc printed, its errors (Wine's
