@@ -47,27 +47,18 @@ watched_msiexec() {
     done
     wait $installer
 }
-# What a hung step waits in: the last action the MSI log started, the end of the trace, Wine's
-# errors so far, what each process of the prefix waits in on the Linux side, then each thread's
-# innermost calls (the
-# distinct ones with their count; whole backtraces in $name.threads). winedbg goes last: it cannot
-# look into msiexec, and ends it and the processes listed after it.
+# What a hung step was doing: the last action the MSI log started, the end of the trace, Wine's
+# errors so far (wine-exec passes a program's errors on only when it ends: until then they are in
+# its file) and the processes of the prefix (is msiexec's custom action server among them?).
 report_hang() {
     failed=1 && printf 'FAILED: %s: msiexec still running after %s s\n' "$name" $step_limit
     echo "  last action started: $(tr -d '\r' <"$prefix/drive_c/$name.log" | grep '^Action start' | tail -n 1)"
     echo '  end of the trace:' && iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/trace.log" | tr -d '\r' | grep . | tail -n 10
-    # (wine-exec passes a program's errors on when it ends: until then they are in its file.)
     echo "  Wine's errors:" && processes | while read -r pid command; do echo "$pid $(readlink "/proc/$pid/fd/2")"; done |
         grep '^[0-9]* /tmp/' | sort -u -k2 | while read -r pid file; do
-        grep -v -E ':fixme:|wine32|multiarch|dpkg --add-architecture' "/proc/$pid/fd/2" | tail -n 10
+        grep -v -E ':fixme:|wine32|multiarch|dpkg --add-architecture' "/proc/$pid/fd/2" 2>/dev/null | tail -n 10
     done
-    echo '  processes (pid, Linux wait, command):'
-    processes | while read -r pid command; do printf '    %s %s %s\n' $pid "$(cat /proc/$pid/wchan)" "$command"; done
-    WINEPREFIX=$prefix WINEDEBUG=-all timeout 120 winedbg --command 'bt all' >"$work/$name.threads" 2>&1
-    echo '  threads (count, process: innermost calls first):'
-    awk '/^Backtracing for thread/ { if (t != "") print t; t = $NF; gsub(/.*\\|\):$/, "", t); t = t ":"; n = 0 }
-         /^(=>| ) *[0-9]+ 0x[0-9a-f]+ [A-Za-z_][A-Za-z0-9_]*[+(]/ && n < 6 { f = $3; sub(/[+(].*/, "", f); t = t " " f; n++ }
-         END { if (t != "") print t }' "$work/$name.threads" | sort | uniq -c | sort -rn
+    echo '  processes:' && processes | sed 's/^/    /'
 }
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v FileDebugLevel /t REG_DWORD /d 3 /f >/dev/null
 run reg add 'HKLM\SOFTWARE\Debug\MsiCA' /v TraceFile /t REG_SZ /d 'C:\trace.log' /f >/dev/null
