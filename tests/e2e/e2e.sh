@@ -15,7 +15,7 @@ trap '"$tools/wine-stop" "$prefix" $([ $failed = 0 ] && echo --remove)' EXIT
 # run PROGRAM [ARGS...]: what the program printed. Its errors (Wine's own among them, when it could
 # not start) and its exit status go to programs.log in the work folder: where a check misses an
 # answer, the log shows whether the program ran at all.
-run() { { WINEDEBUG=err+all "$tools/wine-exec" "$prefix" "$@" 2>>"$work/programs.log"; printf 'exit status %s: %s\n' "$?" "$*" >>"$work/programs.log"; } | tr -d '\r'; }
+run() { { WINEDEBUG=-all,err+all "$tools/wine-exec" "$prefix" "$@" 2>>"$work/programs.log"; printf 'exit status %s: %s\n' "$?" "$*" >>"$work/programs.log"; } | tr -d '\r'; }
 expect() { [ "$2" = "$3" ] || { failed=1 && printf 'FAILED: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"; }; }
 root="$prefix/drive_c/Program Files/Arvetta/Sentrel" setup='HKLM\SOFTWARE\Arvetta\Management\Sentrel\Setup'
 # service_state SERVICE: the state sc reports, empty without one. What sc printed, its errors (Wine's
@@ -39,7 +39,7 @@ tree() { [ -d "$1" ] && (cd "$1" && find . -type f | sort | xargs -r sha256sum |
 # and the run stops there.
 step_limit=150
 watched_msiexec() {
-    WINEDEBUG=err+all "$tools/wine-exec" "$prefix" msiexec "$@" >/dev/null 2>"$work/$name.wine" &
+    WINEDEBUG=-all,err+all "$tools/wine-exec" "$prefix" msiexec "$@" >/dev/null 2>"$work/$name.wine" &
     installer=$! waited=0
     while kill -0 $installer 2>/dev/null; do
         [ $waited -lt $step_limit ] || { report_hang && exit 1; }
@@ -56,7 +56,7 @@ report_hang() {
     echo '  end of the trace:' && iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/trace.log" | tr -d '\r' | grep . | tail -n 10
     echo "  Wine's errors:" && processes | while read -r pid command; do echo "$pid $(readlink "/proc/$pid/fd/2")"; done |
         grep '^[0-9]* /tmp/' | sort -u -k2 | while read -r pid file; do
-        grep -v -E ':fixme:|wine32|multiarch|dpkg --add-architecture' "/proc/$pid/fd/2" 2>/dev/null | tail -n 10
+        tail -n 10 "/proc/$pid/fd/2" 2>/dev/null
     done
     echo '  processes:' && processes | sed 's/^/    /'
 }
