@@ -54,8 +54,9 @@ report_hang() {
     failed=1 && printf 'FAILED: %s: msiexec still running after %s s\n' "$name" $step_limit
     echo "  last action started: $(tr -d '\r' <"$prefix/drive_c/$name.log" | grep '^Action start' | tail -n 1)"
     echo '  end of the trace:' && iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/trace.log" | tr -d '\r' | grep . | tail -n 10
-    echo "  Wine's errors:" && processes | while read -r pid command; do echo "$pid $(readlink "/proc/$pid/fd/2")"; done |
-        grep '^[0-9]* /tmp/' | sort -u -k2 | while read -r pid file; do
+    echo "  Wine's errors:" && processes | while read -r pid command; do
+        [ -f "/proc/$pid/fd/2" ] && echo "$pid $(readlink "/proc/$pid/fd/2")"
+    done | sort -u -k2 | while read -r pid file; do
         tail -n 10 "/proc/$pid/fd/2" 2>/dev/null
     done
     echo '  processes:' && processes | sed 's/^/    /'
